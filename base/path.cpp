@@ -1,0 +1,73 @@
+#include "base/path.h"
+
+#include <system_error>
+
+namespace kv::path {
+
+bool IsSep(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+bool EndsWithSep(std::string_view p) { return !p.empty() && IsSep(p.back()); }
+
+std::string WithTrailingSep(std::string_view p) {
+  std::string out(p);
+  if (!EndsWithSep(out)) out += kSep;
+  return out;
+}
+
+std::string Join(std::string_view folder, std::string_view name) {
+  if (folder.empty()) return std::string(name);
+  return WithTrailingSep(folder) + std::string(name);
+}
+
+void SplitFolderAndName(std::string_view p, std::string& folder, std::string& name) {
+  std::size_t pos = std::string_view::npos;
+  for (std::size_t i = p.size(); i-- > 0;)
+    if (IsSep(p[i])) {
+      pos = i;
+      break;
+    }
+  if (pos == std::string_view::npos) {
+    folder.clear();
+    name = std::string(p);
+  } else {
+    folder = std::string(p.substr(0, pos + 1));
+    name = std::string(p.substr(pos + 1));
+  }
+}
+
+std::filesystem::path ToFs(std::string_view p) {
+  return std::filesystem::path(std::u8string(p.begin(), p.end()));
+}
+
+std::string FromFs(const std::filesystem::path& p) {
+  const auto u8 = p.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+bool FolderExists(std::string_view p) {
+  if (p.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_directory(ToFs(p), ec);
+}
+
+bool FileExists(std::string_view p) {
+  if (p.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(ToFs(p), ec);
+}
+
+bool CreateOneFolder(std::string_view p) {
+  std::string trimmed(p);
+  while (trimmed.size() > 1 && IsSep(trimmed.back())) trimmed.pop_back();
+  std::error_code ec;
+  std::filesystem::create_directory(ToFs(trimmed), ec);
+  return FolderExists(trimmed);
+}
+
+}  // namespace kv::path

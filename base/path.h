@@ -1,0 +1,35 @@
+#pragma once
+// Paths inside the program are UTF-8 strings in the host's own form. The store keeps folders with
+// a trailing separator, as the records and the configurator expect; on Windows that is "\",
+// elsewhere "/".
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kv::path {
+
+#ifdef _WIN32
+inline constexpr char kSep = '\\';
+#else
+inline constexpr char kSep = '/';
+#endif
+
+// "\" is a separator on Windows only; "/" everywhere.
+bool IsSep(char c);
+bool EndsWithSep(std::string_view p);
+std::string WithTrailingSep(std::string_view p);
+// "a" + "b" with one separator between them.
+std::string Join(std::string_view folder, std::string_view name);
+// Splits at the last separator: folder keeps its trailing separator ("" when there is none).
+void SplitFolderAndName(std::string_view p, std::string& folder, std::string& name);
+
+// UTF-8 string <-> std::filesystem::path without the host's narrow code page getting in between.
+std::filesystem::path ToFs(std::string_view p);
+std::string FromFs(const std::filesystem::path& p);
+
+bool FolderExists(std::string_view p);
+bool FileExists(std::string_view p);
+// Creates one folder (its parent must exist). True when it exists afterwards.
+bool CreateOneFolder(std::string_view p);
+
+}  // namespace kv::path

@@ -1,0 +1,121 @@
+#include "platform/linux/linux_core.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "base/path.h"
+#include "base/strings.h"
+
+namespace kv::platform::linux_ {
+namespace {
+
+std::string Home() {
+  const char* home = std::getenv("HOME");
+  return home && *home ? home : "/tmp";
+}
+
+}  // namespace
+
+std::string LinuxPaths::ExecutableDir() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  std::string folder, name;
+  path::SplitFolderAndName(std::string_view(buf, static_cast<std::size_t>(n)), folder, name);
+  return folder;
+}
+
+std::string ParseUserDirsDocuments(std::string_view text, std::string_view home) {
+  std::istringstream in{std::string(text)};
+  std::string line;
+  while (std::getline(in, line)) {
+    auto trimmed = TrimBlanks(line);
+    if (!trimmed.starts_with("XDG_DOCUMENTS_DIR=")) continue;
+    auto value = trimmed.substr(18);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    std::string out(value);
+    if (out.starts_with("$HOME")) out = std::string(home) + out.substr(5);
+    // "$HOME/" alone means "no documents folder" to xdg-user-dirs.
+    if (out.empty() || out == std::string(home) || out == std::string(home) + "/") return "";
+    return out;
+  }
+  return "";
+}
+
+std::string LinuxPaths::DocumentsDir() {
+  const std::string home = Home();
+  std::string config;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') config = x;
+  else config = home + "/.config";
+  std::string docs;
+  if (std::ifstream f(config + "/user-dirs.dirs"); f) {
+    std::stringstream ss;
+    ss << f.rdbuf();
+    docs = ParseUserDirsDocuments(ss.str(), home);
+  }
+  if (docs.empty()) docs = home + "/Documents";
+  std::error_code ec;
+  std::filesystem::create_directories(path::ToFs(docs), ec);
+  return path::FolderExists(docs) ? docs : "";
+}
+
+std::uint32_t LinuxClock::TickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                                    static_cast<std::uint64_t>(ts.tv_nsec) / 1'000'000u);
+}
+
+LocalTime LinuxClock::Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                   local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000)};
+}
+
+void LinuxDebugOutput::Write(std::string_view text) {
+  if (std::getenv("KVMON_DEBUG"))
+    std::fprintf(stderr, "kvmon: %.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+std::string LinuxSingleInstance::RuntimeDir() {
+  if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r == '/') return r;
+  const std::string dir = "/tmp/kvmon-" + std::to_string(getuid());
+  mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+namespace {
+class FlockGuard : public InstanceGuard {
+ public:
+  explicit FlockGuard(int fd) : fd_(fd) {}
+  ~FlockGuard() override { close(fd_); }
+
+ private:
+  int fd_;
+};
+}  // namespace
+
+std::unique_ptr<InstanceGuard> LinuxSingleInstance::Acquire(std::string_view name) {
+  const std::string file = RuntimeDir() + "/" + std::string(name) + ".lock";
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FlockGuard>(fd);
+}
+
+}  // namespace kv::platform::linux_

@@ -1,0 +1,38 @@
+#pragma once
+// Linux services that need no desktop: paths, clock, debug output, the single-instance lock.
+#include "platform/platform.h"
+
+namespace kv::platform::linux_ {
+
+class LinuxPaths : public Paths {
+ public:
+  std::string ExecutableDir() override;
+  // The XDG documents folder (user-dirs.dirs), else ~/Documents; created when missing, since a
+  // fresh account may have none.
+  std::string DocumentsDir() override;
+};
+
+class LinuxClock : public Clock {
+ public:
+  std::uint32_t TickCount() override;
+  LocalTime Now() override;
+};
+
+// Traces go to stderr when KVMON_DEBUG is set (there is no debugger channel on Linux).
+class LinuxDebugOutput : public DebugOutput {
+ public:
+  void Write(std::string_view text) override;
+};
+
+// A lock file in $XDG_RUNTIME_DIR (else /tmp/kvmon-UID), held with flock for the process's life;
+// the kernel drops it when the process dies, so a crash never leaves a stale guard.
+class LinuxSingleInstance : public SingleInstance {
+ public:
+  std::unique_ptr<InstanceGuard> Acquire(std::string_view name) override;
+  static std::string RuntimeDir();
+};
+
+// Reads XDG_DOCUMENTS_DIR from a user-dirs.dirs text; "" when absent. Exposed for tests.
+std::string ParseUserDirsDocuments(std::string_view text, std::string_view home);
+
+}  // namespace kv::platform::linux_

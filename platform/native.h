@@ -1,0 +1,26 @@
+#pragma once
+// The real platform of this build, for the executables' main() and the command-line tools only.
+// Components never include this header: they receive the services by reference.
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace kv::platform {
+
+// The services a command-line tool needs without a main loop: the settings store, paths, clock,
+// debug output and, where the platform has them, message windows (to notify a running monitor).
+class NativeCore {
+ public:
+  virtual ~NativeCore() = default;
+  virtual Registry& registry() = 0;
+  virtual Paths& paths() = 0;
+  virtual Clock& clock() = 0;
+  virtual DebugOutput& debug() = 0;
+  // nullptr where the platform cannot reach other programs' windows.
+  virtual MessageWindows* windows() = 0;
+};
+
+// Throws RegistryError (one sentence for a person) when the settings store cannot be opened.
+std::unique_ptr<NativeCore> OpenNativeCore();
+
+}  // namespace kv::platform

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds and runs every test of the native tree.
+# Usage: scripts/test.sh [--asan|--tsan]   (ASan+UBSan, or TSan, in their own build folders)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=$(scripts/build.sh "$@" | tail -n 1)
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
