@@ -185,6 +185,14 @@ class DebugOutput {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Message boxes: a modal message to the user, shown on the main thread. Returns when dismissed.
+class MessageBoxes {
+ public:
+  virtual ~MessageBoxes() = default;
+  virtual void ShowError(std::string_view text, std::string_view caption) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Services declared in their own headers and filled by the components that need them.
 class Hid;                  // platform/hid.h
 class DeviceNotifications;  // platform/hid.h
@@ -204,6 +212,7 @@ struct Platform {
   MessageWindows& windows;
   SingleInstance& instance;
   DebugOutput& debug;
+  MessageBoxes* messageBoxes = nullptr;
   Hid* hid = nullptr;
   DeviceNotifications* devices = nullptr;
   Audio* audio = nullptr;

@@ -133,6 +133,8 @@ SimPaths::~SimPaths() {
 }
 
 SimPlatform::SimPlatform()
-    : platform_{registry, paths, clock, loop, windows, instance, debug} {}
+    : platform_{registry, paths, clock, loop, windows, instance, debug} {
+  platform_.messageBoxes = &messageBoxes;
+}
 
 }  // namespace kv::platform::sim

@@ -55,6 +55,26 @@ class SimDebugOutput : public DebugOutput {
   std::vector<std::string> lines_;
 };
 
+// Records every box instead of showing it.
+class SimMessageBoxes : public MessageBoxes {
+ public:
+  struct Box {
+    std::string text, caption;
+  };
+  void ShowError(std::string_view text, std::string_view caption) override {
+    std::lock_guard lock(mutex_);
+    shown_.push_back({std::string(text), std::string(caption)});
+  }
+  std::vector<Box> Shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Box> shown_;
+};
+
 // Files of one sim world live below a fresh temporary folder: exe/ holds the "executable" (and
 // its config.ini), Documents/ is the user's documents folder. Removed with the platform.
 class SimPaths : public Paths {
@@ -85,6 +105,7 @@ class SimPlatform {
   SimWindows windows{loop};
   SimSingleInstance instance;
   SimDebugOutput debug;
+  SimMessageBoxes messageBoxes;
 
  private:
   Platform platform_;
