@@ -13,7 +13,7 @@ pkgs=(
   clang libclang-rt-14-dev
 )
 if [ "${KV_DEPS_WINDOWS:-1}" != "0" ]; then
-  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64)
+  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
