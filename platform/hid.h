@@ -99,10 +99,10 @@ enum class HidOpenMode {
   Overlapped,   // reads that a stop event or CancelRead can interrupt; writes and features work too
 };
 
-// An open interface. Closing (destroying) it cancels a pending read and waits until that read
-// has returned, so the caller's buffer is no longer touched afterwards. Destroy it only after
-// every thread that used it has returned from its calls, except for a Read that destruction
-// ends; one thread may call Read while another calls CancelRead.
+// An open interface. One thread may call Read while others call CancelRead, WriteOutput or the
+// feature and usage methods. Destroy it only once no call is running: a reader that wants to
+// close with a read outstanding calls CancelRead and lets that Read return first, so that the
+// platform has let go of the buffer before it is freed.
 class HidDevice {
  public:
   virtual ~HidDevice() = default;
