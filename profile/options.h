@@ -1,0 +1,34 @@
+#pragma once
+// The options of "config.ini" that the profile store reads once at start-up. The file is only
+// ever read; a missing file, section or key gives the defaults.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kv {
+
+struct TOptionsFromConfigFile {
+  std::string ProfileRegFolder;    // registry key below the current user: "software\" + value
+  std::string ProfileFolder;       // below the documents folder
+  std::string ProfileNamePrefix;   // starts the default profile file and macro folder names
+  std::string ProfileMacroFolder;  // below ProfileFolder
+};
+
+struct TOtherConfig {
+  int ShowNumLock = 0;
+  int ShowCapsLock = 0;
+  int ShowScrollLock = 0;
+  int ShowLockStatePop = 0;
+  // [HelpFiles] as name=value pairs in file order; a name appears once.
+  std::vector<std::pair<std::string, std::string>> HelpFile;
+  int Nologo = 0;
+  std::string OfficialWebsite;
+};
+
+// Both read paths.ConfigFile() afresh.
+TOptionsFromConfigFile LoadOptionsFromConfigFile(platform::Paths& paths);
+TOtherConfig LoadOtherConfig(platform::Paths& paths);
+
+}  // namespace kv
