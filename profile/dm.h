@@ -1,0 +1,143 @@
+#pragma once
+// TDM: the profile manager. Owns the storage of the five mouse profiles, the all-profiles
+// record, the profile group record and the recorded-macro record, loads them at construction
+// and offers the operations with which the monitor and the configurator load, switch, save,
+// reset and maintain them. Main thread only.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "profile/gx_profile.h"
+#include "profile/options.h"
+#include "profile/records.h"
+
+namespace kv {
+
+// Which HID interface of the mouse the monitor opens.
+struct THidInterfaceSelector {
+  std::uint16_t Usage = 0;
+  std::uint16_t UsagePage = 0;
+};
+
+class TDM {
+ public:
+  // Runs the start-up sequence. A stored record that the sequence cannot accept (a group index
+  // outside 0 to 1, a store or file error) ends the sequence where it happened; the error is
+  // kept in StartupError() for the owner to report, and the manager stays usable with what was
+  // loaded so far, as it would after a failed first load.
+  TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock);
+  explicit TDM(platform::Platform& platform);
+  ~TDM();
+  TDM(const TDM&) = delete;
+  TDM& operator=(const TDM&) = delete;
+
+  // Empty when start-up ran to its end.
+  const std::string& StartupError() const { return startupError_; }
+
+  // Loading. None of them saves the in-memory records first.
+  void LoadProfileGroupSettingInfoFromRegistry();
+  void LoadAllProfileInfoFromRegistry();
+  bool LoadCurrentProfileInfoFromRegistry();
+  bool LoadCurrentProfileInfoFromFile(const std::string& AFile);
+  bool LoadProfileInfoFromRegistry(int AProfileIndex);
+  void LoadRecordMacroInfoFromRegistry();
+  bool ReadCurrentProfileInfo();
+  bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+
+  // Switching: memory only, nothing is saved.
+  bool SwitchToProfile(int AProfileIndex);
+  bool SwitchToProfileGroup(int AProfileGroupIndex);
+
+  static bool IsProfileIndexInRange(int AProfileIndex);
+  static bool IsProfileGroupIndexInRange(int AProfileGroupIndex);
+
+  // Folders below the documents folder, created when missing (ProfileFileError when that
+  // fails or there is no documents folder).
+  std::string GetPersonalDocumentProfilePath();
+  std::string GetPersonalDocumentMacroDatabasePath();
+
+  // Saving.
+  void SaveBackToCurrentProfileInfo();
+  void SaveCurrentProfileInfoToRegistry();
+  void SaveCurrentProfileInfoToFile(const std::string& AFile);
+  void SaveCurrentProfileInfoToFile();
+  bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+  bool SaveProfileInfoToRegistry(int AProfileIndex);
+  void SaveBackAllProfileInfo();
+  void SaveBackAllProfileInfoToRegistry();
+  void SaveBackAllProfileInfoToFile();
+  void SaveBackAllProfileSettingInfo();
+  void SaveBackToProfileGroupSettingInfo();
+  void SaveProfileGroupSettingInfoToRegistry();
+  void SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo);
+
+  // Restoring defaults. Only RestoreProfileSettingGroupToDefault saves.
+  void RestoreCurrentProfileInfoToDefault();
+  void RestoreAllProfileInfoToDefault();
+  bool RestoreProfileInfoToDefault(int AProfileIndex);
+  bool RestoreProfileGroupToDefault(int AProfileGroupIndex);
+  void RestoreProfileSettingGroupToDefault();
+  void RestoreToDefaultCPISetting();
+  void RestoreToDefaultLightAndReportAdvancedSetting();
+  void InitTestDefaultValue();
+
+  // Change flags: set by the save-back and restore operations, cleared only by the caller.
+  void SetProfileChanged(int AIndex, bool AIsChanged);
+  bool IsProfileChanged(int AIndex) const;
+
+  // Maintenance.
+  bool ChangeCurrentProfileFileNameAndPath(const std::string& AProfileFilePath);
+  std::vector<int> GetAllProfilesMacroIndexList();
+
+  // Storage components.
+  std::unique_ptr<TgxProfile> gxProfileAllSettingInfo;
+  std::unique_ptr<TgxProfile> gxProfileGame1, gxProfileGame2, gxProfileGame3, gxProfileGame4,
+      gxProfileGame5;
+  std::unique_ptr<TgxProfile> gxProfileSettingGroup;
+  std::unique_ptr<TgxProfile> gxProfileDefaultGame;
+  std::unique_ptr<TgxProfile> gxProfileTest;
+  std::unique_ptr<TgxProfile> gxProfileRecordMacroInfo;
+
+  TALLGAMESINFO FAllProfileSettingInfo{};
+  TgxProfile* FProfileGroup[kProfileCount]{};
+  bool FProfileChanged[kProfileCount]{};
+  TProfileSettingGroup FProfileSettingGroup{};
+  int FProfileGroupIndex = 0;
+  int FProfileIndex = 0;
+  TMouseProfileInfo FCurrentProfileInfo{};
+  TOtherConfig FOtherConfig;
+  TMouseProfileInfo FDefaultProfileInfo{};
+  TMouseProfileInfo FTestProfileInfo{};
+  TMACROKEYINFO FRecordMacroInfo{};
+  TOptionsFromConfigFile FOptionsFromConfigFile;
+  THidInterfaceSelector FHidSelector;
+
+  // Default handlers, installed as OnRestoreToDefault of the storage components. Each first
+  // grows a short image to its record's size with zero bytes.
+  void gxProfileGame1RestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileGame2RestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileGame3RestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileGame4RestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileGame5RestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileTestRestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileSettingGroupRestoreToDefault(TgxProfile::Stream& AStream);
+  void gxProfileAllSettingInfoRestoreToDefault(TgxProfile::Stream& AStream);
+
+ private:
+  void DataModuleCreate();
+  void SetUpRecord(TgxProfile& component, const char* valueName, const void* image, int size);
+  void LoadProfileAtStartUp(int i);
+  // Storage of a profile; ProfileRangeError for an index outside 0 to 4.
+  TgxProfile& ProfileAt(int index);
+  void CopyOut(const TgxProfile& component, void* record, int size);
+  void WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, BYTE g, BYTE b);
+  double NowAsDateTime();
+
+  platform::Registry& registry_;
+  platform::Paths& paths_;
+  platform::Clock& clock_;
+  std::string startupError_;
+};
+
+}  // namespace kv
