@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+#include "platform/linux/sqlite_registry.h"
+#include "platform/sim/sim_loop.h"
+#include "profile/dm.h"
+#include "profile/messages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+// Paths as the tool sees them: its own folder and the documents folder below the test's HOME.
+class ToolPaths : public kv::platform::Paths {
+ public:
+  ToolPaths(std::string exe, std::string docs) : exe_(std::move(exe)), docs_(std::move(docs)) {}
+  std::string ExecutableDir() override { return exe_; }
+  std::string DocumentsDir() override { return docs_; }
+
+ private:
+  std::string exe_, docs_;
+};
+
+// A copy of the tool in its own folder with a private store and home.
+class Kvstore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("kvstore_" + std::to_string(std::random_device{}()));
+    fs::create_directories(root_ / "bin");
+    fs::create_directories(root_ / "home");
+    fs::copy_file(KVSTORE_BINARY, root_ / "bin" / "kvstore");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  Result Run(const std::string& args) {
+    const fs::path out = root_ / "out", err = root_ / "err";
+    const std::string cmd = "env -u XDG_CONFIG_HOME HOME='" + (root_ / "home").string() +
+                            "' KVMON_REGISTRY='" + Db() + "' '" + (root_ / "bin" / "kvstore").string() +
+                            "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int status = std::system(cmd.c_str());
+    return {WEXITSTATUS(status), Slurp(out), Slurp(err)};
+  }
+  std::string Db() const { return (root_ / "store.db").string(); }
+  void WriteConfig(const std::string& text) { std::ofstream(root_ / "bin" / "config.ini") << text; }
+
+  // The store as the monitor's start-up reads it.
+  std::unique_ptr<kv::TDM> StartStore() {
+    registry_ = std::make_unique<kv::platform::linux_::SqliteRegistry>(Db());
+    paths_ = std::make_unique<ToolPaths>((root_ / "bin").string() + "/", (root_ / "home" / "Documents").string());
+    auto dm = std::make_unique<kv::TDM>(*registry_, *paths_, clock_);
+    EXPECT_EQ(dm->StartupError(), "");
+    return dm;
+  }
+  void CloseStore() { registry_.reset(); }
+
+  static std::string Slurp(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string StoreBytes() { return fs::exists(Db()) ? Slurp(Db()) : ""; }
+
+  fs::path root_;
+  std::unique_ptr<kv::platform::linux_::SqliteRegistry> registry_;
+  std::unique_ptr<ToolPaths> paths_;
+  kv::platform::sim::SimClock clock_;
+};
+
+TEST_F(Kvstore, FirstDumpCreatesTheDefaultsAndReportsTheWholeStoreAsJson) {
+  const Result r = Run("dump --json");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const json d = json::parse(r.out);
+  EXPECT_TRUE(d["profile_id"].is_null());
+  EXPECT_EQ(d["current_game"], 0);
+  EXPECT_EQ(d["profile_index_of_group"], json({0, 1}));
+  ASSERT_EQ(d["profiles"].size(), 5u);
+  const json& p3 = d["profiles"][3];
+  EXPECT_EQ(p3["file_name"], "Profile4.pfd");
+  EXPECT_EQ(p3["storage_type"], 0);
+  EXPECT_EQ(p3["file_version"], 259);
+  EXPECT_EQ(p3["button_count"], 18);
+  ASSERT_EQ(p3["buttons"].size(), 19u);
+  EXPECT_EQ(p3["buttons"][3], json({{"function_code", 30}, {"function_kind", 13}, {"type_code", 25}, {"value_code", 12}}));
+  ASSERT_EQ(p3["cpi"].size(), 11u);
+  EXPECT_EQ(p3["cpi"][1], json({2000, 2000, 1}));
+  EXPECT_EQ(p3["led"], json({255, 0, 255}));
+  EXPECT_TRUE(fs::is_directory(root_ / "home" / "Documents" / "Profile" / "Profile5_Macros"));
+
+  auto dm = StartStore();
+  registry_->CreateKey(kv::platform::RootKey::CurrentUser, dm->FOptionsFromConfigFile.ProfileRegFolder)
+      ->SetDword("ProfileID", 3);
+  CloseStore();
+  EXPECT_EQ(json::parse(Run("dump --json").out)["profile_id"], 3);
+  EXPECT_NE(Run("dump").out.find("Profile4.pfd"), std::string::npos);
+}
+
+TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotified) {
+  ASSERT_EQ(Run("dump").code, 0);
+  auto before = std::make_unique<kv::TMouseProfileInfo>();
+  {
+    auto dm = StartStore();
+    // Give profile 2 bytes the tool does not interpret, stored in the registry.
+    auto p = std::make_unique<kv::TMouseProfileInfo>();
+    dm->ReadProfileInfo(*p, 2);
+    p->ConfigInfo.ApplicationList[7] = 0x42;
+    p->ConfigInfo.ButtonFuncInfo[5].Reserved4164[2] = 0x99;
+    p->ConfigInfo.ButtonFuncInfo[5].FuncParam.MacroIndex = 1234;
+    p->OtherConfig[3] = 0x11;
+    dm->SaveBackToProfileInfo(*p, 2);
+    dm->SaveProfileInfoToRegistry(2);
+    *before = *p;
+    CloseStore();
+  }
+  const Result r = Run("set-button 2 5 28");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("could not notify the monitor"), std::string::npos) << r.err;
+
+  auto dm = StartStore();
+  auto after = std::make_unique<kv::TMouseProfileInfo>();
+  dm->ReadProfileInfo(*after, 2);
+  kv::TBUTTONFUNCINFO& b = after->ConfigInfo.ButtonFuncInfo[5];
+  EXPECT_EQ(b.FunctionCode, 28);
+  EXPECT_EQ(b.TypeCode, 19);
+  EXPECT_EQ(b.ValueCode, 1008);
+  // Put the three changed fields back: the rest must be identical byte for byte.
+  const kv::TBUTTONFUNCINFO& old = before->ConfigInfo.ButtonFuncInfo[5];
+  b.FunctionCode = old.FunctionCode;
+  b.TypeCode = old.TypeCode;
+  b.ValueCode = old.ValueCode;
+  EXPECT_EQ(std::memcmp(before.get(), after.get(), sizeof *after), 0);
+}
+
+TEST_F(Kvstore, SwitchLanguageAndResetAreSaved) {
+  ASSERT_EQ(Run("set-button 0 0 28").code, 0);
+  ASSERT_EQ(Run("switch 3").code, 0);
+  ASSERT_EQ(Run("language 2").code, 0);
+  {
+    auto dm = StartStore();
+    EXPECT_EQ(dm->FProfileIndex, 3);
+    EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, 2);
+    auto p = std::make_unique<kv::TMouseProfileInfo>();
+    dm->ReadProfileInfo(*p, 0);
+    EXPECT_EQ(p->ConfigInfo.ButtonFuncInfo[0].FunctionCode, 28);
+    CloseStore();
+  }
+  ASSERT_EQ(Run("reset 0").code, 0);
+  auto dm = StartStore();
+  auto p = std::make_unique<kv::TMouseProfileInfo>();
+  dm->ReadProfileInfo(*p, 0);
+  EXPECT_EQ(p->ConfigInfo.ButtonFuncInfo[0].FunctionCode, 0);
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 3);
+}
+
+TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {
+  for (const char* args : {"", "frobnicate", "set-button 5 0 0", "set-button 0 19 0",
+                           "set-button 0 0 39", "set-button 0 0", "switch -1", "switch x",
+                           "language 256", "reset 7", "dump --xml", "options extra"}) {
+    const Result r = Run(args);
+    EXPECT_NE(r.code, 0) << args;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
+    EXPECT_FALSE(fs::exists(Db())) << args << " must not create the store";
+  }
+  std::ofstream(Db()) << std::string(4096, 'x');
+  const std::string corrupt = StoreBytes();
+  const Result r = Run("set-button 0 0 1");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("corrupt"), std::string::npos) << r.err;
+  EXPECT_EQ(StoreBytes(), corrupt);
+}
+
+TEST_F(Kvstore, OptionsComeFromTheConfigBesideTheTool) {
+  WriteConfig(
+      "[options]\nProfileRegFolder=Acme\nprofilePrefix=G\n"
+      "[OtherConfig]\nNoLogo=$1F\n"
+      "[HelpFiles]\nen=a.chm\nde=\nfr=b.chm\n"
+      "[IncludeHIDDeviceList]\nid1=HID\\VID_1234&PID_0001\nid2=HID\\VID_1234\nid4=late\n");
+  const Result r = Run("options --json");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const json o = json::parse(r.out);
+  EXPECT_EQ(o["profile_reg_folder"], "software\\Acme");
+  EXPECT_EQ(o["profile_name_prefix"], "G");
+  EXPECT_EQ(o["no_logo"], 31);
+  EXPECT_EQ(o["help_files"], json::array({json::array({"en", "a.chm"}), json::array({"fr", "b.chm"})}));
+  EXPECT_EQ(o["include_hid_devices"], json({"HID\\VID_1234&PID_0001", "HID\\VID_1234"}));
+  const json d = json::parse(Run("dump --json").out);
+  EXPECT_EQ(d["registry_folder"], "software\\Acme");
+  EXPECT_EQ(d["profiles"][0]["file_name"], "G1.pfd");
+}
+
+}  // namespace

@@ -1,0 +1,294 @@
+// kvstore: inspect and edit the profile store from a shell, the way the configurator does. It
+// starts the store exactly as the monitor does (a first run writes the default records) and
+// reads config.ini from its own folder.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/ini_file.h"
+#include "base/strings.h"
+#include "base/utf16.h"
+#include "platform/native.h"
+#include "profile/dm.h"
+#include "profile/messages.h"
+
+namespace {
+
+using nlohmann::json;
+using kv::TDM;
+
+// Bad input: the message is the one line the user sees.
+class BadInput : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kUsage =
+    "usage: kvstore dump [--json] | options [--json] | set-button P B CODE | switch P | "
+    "language N | reset [P]";
+
+int Number(const std::string& text, int lo, int hi, const char* what) {
+  const std::optional<std::int32_t> n = kv::ParseInteger(text);
+  if (!n || *n < lo || *n > hi)
+    throw BadInput(std::string(what) + " must be a number from " + std::to_string(lo) + " to " +
+                   std::to_string(hi) + ", not \"" + text + "\"");
+  return *n;
+}
+
+// A parsed command line; everything is checked before the store is touched.
+struct Command {
+  std::string name;
+  bool asJson = false;
+  int profile = -1, button = -1, code = -1, language = -1;
+};
+
+Command ParseCommand(const std::vector<std::string>& args) {
+  if (args.empty()) throw BadInput(kUsage);
+  Command c;
+  c.name = args[0];
+  const auto expect = [&](std::size_t lo, std::size_t hi) {
+    if (args.size() - 1 < lo || args.size() - 1 > hi)
+      throw BadInput("wrong number of arguments for \"" + c.name + "\"; " + kUsage);
+  };
+  if (c.name == "dump" || c.name == "options") {
+    expect(0, 1);
+    if (args.size() == 2) {
+      if (args[1] != "--json") throw BadInput("unknown option \"" + args[1] + "\"; " + kUsage);
+      c.asJson = true;
+    }
+  } else if (c.name == "set-button") {
+    expect(3, 3);
+    c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
+    c.button = Number(args[2], 0, kv::kButtonRecords - 1, "the button");
+    c.code = Number(args[3], 0, kv::kFunctionCount - 1, "the function code");
+  } else if (c.name == "switch") {
+    expect(1, 1);
+    c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
+  } else if (c.name == "language") {
+    expect(1, 1);
+    c.language = Number(args[1], 0, 255, "the language index");
+  } else if (c.name == "reset") {
+    expect(0, 1);
+    if (args.size() == 2) c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
+  } else {
+    throw BadInput("unknown command \"" + c.name + "\"; " + kUsage);
+  }
+  return c;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inspection
+
+std::optional<std::uint32_t> ProfileId(kv::platform::Registry& registry, const TDM& dm) {
+  auto key = registry.OpenKey(kv::platform::RootKey::CurrentUser,
+                              dm.FOptionsFromConfigFile.ProfileRegFolder);
+  if (!key) return std::nullopt;
+  const auto v = key->QueryValue("ProfileID");
+  if (!v || v->kind != kv::platform::ValueKind::Dword || v->data.size() != 4) return std::nullopt;
+  return v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) | (std::uint32_t{v->data[3]} << 24);
+}
+
+json ProfileJson(TDM& dm, int i) {
+  auto p = std::make_unique<kv::TMouseProfileInfo>();
+  dm.ReadProfileInfo(*p, i);
+  const kv::TMOUSECONFIGINFO& c = p->ConfigInfo;
+  const kv::TPROFILESETTINGINFO& s = dm.FProfileSettingGroup.ProfileSettingList[i];
+  json buttons = json::array();
+  for (const kv::TBUTTONFUNCINFO& b : c.ButtonFuncInfo)
+    buttons.push_back({{"function_code", b.FunctionCode},
+                       {"function_kind", b.FunctionKind},
+                       {"type_code", b.TypeCode},
+                       {"value_code", b.ValueCode}});
+  json cpi = json::array();
+  for (const kv::TCPISTATE& l : c.CPIState) cpi.push_back({l.CPIX, l.CPIY, l.CPIEnabled});
+  return {{"index", i},
+          {"storage_type", s.StorageType},
+          {"file_name", kv::ReadField(s.ProfileFileName)},
+          {"file_path", kv::ReadField(s.ProfileFilePath)},
+          {"file_version", p->ProfileHeader.FFileVersion},
+          {"button_count", c.ButtonCount},
+          {"buttons", buttons},
+          {"report_rate", c.ReportRate},
+          {"current_cpi_index", c.CurrentCPIIndex},
+          {"cpi_level", c.CPILevel},
+          {"cpi", cpi},
+          {"led", {c.LEDConfig.R, c.LEDConfig.G, c.LEDConfig.B}}};
+}
+
+json DumpJson(TDM& dm, kv::platform::Registry& registry) {
+  json profiles = json::array();
+  for (int i = 0; i < kv::kProfileCount; ++i) profiles.push_back(ProfileJson(dm, i));
+  const auto id = ProfileId(registry, dm);
+  const kv::TProfileSettingGroup& g = dm.FProfileSettingGroup;
+  return {{"registry_folder", dm.FOptionsFromConfigFile.ProfileRegFolder},
+          {"profile_id", id ? json(*id) : json(nullptr)},
+          {"current_game", dm.FAllProfileSettingInfo.CurrentGame},
+          {"current_language", dm.FAllProfileSettingInfo.CurrentLanguage},
+          {"current_profile_group", g.CurrentProfileGroup},
+          {"profile_index_of_group",
+           {g.ProfileIndexOfProfileGroup[0], g.ProfileIndexOfProfileGroup[1]}},
+          {"profiles", profiles}};
+}
+
+void PrintDump(const json& d) {
+  std::cout << "registry folder     " << d["registry_folder"].get<std::string>() << "\n"
+            << "ProfileID           " << (d["profile_id"].is_null() ? "(none)" : d["profile_id"].dump()) << "\n"
+            << "current profile     " << d["current_game"] << "\n"
+            << "language            " << d["current_language"] << "\n"
+            << "profile group       " << d["current_profile_group"] << " (groups select profiles "
+            << d["profile_index_of_group"][0] << " and " << d["profile_index_of_group"][1] << ")\n";
+  static const char* kStorage[] = {"registry", "file"};
+  for (const json& p : d["profiles"]) {
+    const int st = p["storage_type"];
+    std::cout << "\nprofile " << p["index"] << ": " << p["file_name"].get<std::string>() << " in "
+              << (st <= 1 ? kStorage[st] : "no storage") << ", version " << p["file_version"]
+              << ", " << p["button_count"] << " buttons, report rate " << p["report_rate"]
+              << ", CPI level " << p["current_cpi_index"] << " of " << p["cpi_level"] << ", LED "
+              << p["led"].dump() << "\n";
+    int b = 0;
+    for (const json& button : p["buttons"]) {
+      std::cout << "  button " << (b < 10 ? " " : "") << b << ": function " << button["function_code"]
+                << " kind " << button["function_kind"] << " type " << button["type_code"]
+                << " value " << button["value_code"] << "\n";
+      ++b;
+    }
+  }
+}
+
+json OptionsJson(const TDM& dm, kv::platform::Paths& paths) {
+  json help = json::array();
+  for (const auto& [name, value] : dm.FOtherConfig.HelpFile) help.push_back({name, value});
+  // The HID component reads this list for itself; it is shown here for a person checking the file.
+  const kv::IniFile ini = kv::IniFile::Load(paths.ConfigFile());
+  json devices = json::array();
+  for (int n = 1; n <= 101; ++n) {
+    const std::string id = ini.ReadString("IncludeHIDDeviceList", "id" + std::to_string(n), "");
+    if (id.empty()) break;
+    devices.push_back(id);
+  }
+  const kv::TOptionsFromConfigFile& o = dm.FOptionsFromConfigFile;
+  return {{"config_file", paths.ConfigFile()},
+          {"profile_reg_folder", o.ProfileRegFolder},
+          {"profile_folder", o.ProfileFolder},
+          {"profile_name_prefix", o.ProfileNamePrefix},
+          {"profile_macro_folder", o.ProfileMacroFolder},
+          {"no_logo", dm.FOtherConfig.Nologo},
+          {"official_website", dm.FOtherConfig.OfficialWebsite},
+          {"help_files", help},
+          {"include_hid_devices", devices}};
+}
+
+void PrintOptions(const json& o) {
+  for (const char* k : {"config_file", "profile_reg_folder", "profile_folder",
+                        "profile_name_prefix", "profile_macro_folder", "official_website"})
+    std::cout << k << " = " << o[k].get<std::string>() << "\n";
+  std::cout << "no_logo = " << o["no_logo"] << "\n";
+  for (const json& h : o["help_files"])
+    std::cout << "help file " << h[0].get<std::string>() << " = " << h[1].get<std::string>() << "\n";
+  for (const json& id : o["include_hid_devices"])
+    std::cout << "include device " << id.get<std::string>() << "\n";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing
+
+// Saves one profile's image where the group record says it lives.
+void SaveProfile(TDM& dm, int i) {
+  const int storage = dm.FProfileSettingGroup.ProfileSettingList[i].StorageType;
+  bool saved = false;
+  if (storage == 0) {
+    saved = dm.FProfileGroup[i]->SaveStreamToRegistry();
+  } else if (storage == 1) {
+    saved = dm.FProfileGroup[i]->SaveStreamToFile();
+  } else {
+    throw BadInput("profile " + std::to_string(i) + " has no storage (storage type " +
+                   std::to_string(storage) + ")");
+  }
+  if (!saved)
+    throw std::runtime_error("profile " + std::to_string(i) + " could not be saved to its " +
+                             (storage == 0 ? "registry value" : "file"));
+}
+
+void Notify(kv::platform::MessageWindows* windows, std::uint32_t msg, std::intptr_t lParam) {
+  if (!windows) {
+    std::cerr << "kvstore: saved, but could not notify the monitor: this platform cannot reach "
+                 "its window\n";
+    return;
+  }
+  const kv::platform::WindowHandle monitor = windows->Find(kv::kMonitorWindowClass);
+  if (monitor == 0) {
+    std::cout << "saved; the monitor is not running\n";
+  } else if (!windows->Post(monitor, {msg, 0, lParam})) {
+    std::cerr << "kvstore: saved, but could not notify the monitor\n";
+  } else {
+    std::cout << "saved; the monitor was notified\n";
+  }
+}
+
+int Run(const Command& c) {
+  std::unique_ptr<kv::platform::NativeCore> core = kv::platform::OpenNativeCore();
+  TDM dm(core->registry(), core->paths(), core->clock());
+  if (!dm.StartupError().empty()) throw std::runtime_error("the store could not be started: " + dm.StartupError());
+
+  if (c.name == "dump") {
+    const json d = DumpJson(dm, core->registry());
+    if (c.asJson) std::cout << d.dump(2) << "\n";
+    else PrintDump(d);
+  } else if (c.name == "options") {
+    const json o = OptionsJson(dm, core->paths());
+    if (c.asJson) std::cout << o.dump(2) << "\n";
+    else PrintOptions(o);
+  } else if (c.name == "set-button") {
+    // Only the three codes change: every other byte of the profile is written back as read.
+    const int storage = dm.FProfileSettingGroup.ProfileSettingList[c.profile].StorageType;
+    if (storage > 1)
+      throw BadInput("profile " + std::to_string(c.profile) + " has no storage (storage type " +
+                     std::to_string(storage) + ")");
+    auto info = std::make_unique<kv::TMouseProfileInfo>();
+    dm.ReadProfileInfo(*info, c.profile);
+    kv::AssignFunction(kv::Button(*info, c.button), c.code);
+    dm.SaveBackToProfileInfo(*info, c.profile);
+    SaveProfile(dm, c.profile);
+    Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile);
+  } else if (c.name == "switch") {
+    dm.SwitchToProfile(c.profile);
+    dm.SaveBackAllProfileSettingInfo();
+    Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
+  } else if (c.name == "language") {
+    dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<kv::BYTE>(c.language);
+    dm.SaveBackAllProfileSettingInfo();
+    Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
+  } else if (c.name == "reset") {
+    const int first = c.profile < 0 ? 0 : c.profile;
+    const int last = c.profile < 0 ? kv::kProfileCount - 1 : c.profile;
+    for (int i = first; i <= last; ++i)
+      if (dm.FProfileSettingGroup.ProfileSettingList[i].StorageType > 1)
+        throw BadInput("profile " + std::to_string(i) + " has no storage");
+    for (int i = first; i <= last; ++i) {
+      dm.RestoreProfileInfoToDefault(i);
+      SaveProfile(dm, i);
+    }
+    Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile < 0 ? dm.FProfileIndex : c.profile);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Command c = ParseCommand(std::vector<std::string>(argv + 1, argv + argc));
+    return Run(c);
+  } catch (const BadInput& e) {
+    std::cerr << "kvstore: " << e.what() << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "kvstore: " << e.what() << "\n";
+    return 1;
+  }
+}
