@@ -1,0 +1,40 @@
+#include "app/embedded_languages.h"
+
+#include "lang/language_resource.h"
+
+namespace kv {
+
+std::vector<std::uint8_t> MonitorLanguageResource() {
+  lang::LanguageResource res;
+  res.original = {
+      "GAMING MOUSE MONITOR",          "GAMING MOUSE DRIVER",
+      "Config",                        "About",
+      "Exit",                          "OK",
+      "Hardware & Software Information:", "Hardware Core:1.00.00",
+      "Software Core:1.00.00",         "Software Update Website:",
+  };
+  res.languages = {
+      {"CH",
+       {
+           "Config=打开配置",
+           "About=关于软件",
+           "Exit=退出软件",
+           "OK=确定",
+           "Hardware & Software Information:=硬件与软件信息：",
+           "Hardware Core:1.00.00=硬件版本：1.00.00",
+           "Software Core:1.00.00=软件版本：1.00.00",
+           "Software Update Website:=软件更新网站：",
+       }},
+      {"US",
+       {
+           "OK=OK",
+           "Hardware & Software Information:=Hardware & Software Information:",
+           "Hardware Core:1.00.00=Hardware Core:1.00.00",
+           "Software Core:1.00.00=Software Core:1.00.00",
+           "Software Update Website:=Software Update Website:",
+       }},
+  };
+  return lang::WriteLanguageResource(res);
+}
+
+}  // namespace kv
