@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "hook/key_tables.h"
+
+namespace kv {
+namespace {
+
+TEST(KeyTables, DescriptionsFollowTheFormAskedFor) {
+  EXPECT_EQ(GetKeyDescription(65, 0), "A");
+  EXPECT_EQ(GetKeyDescription(65, 1), "UNDEFINED_041");  // no extended A
+  EXPECT_EQ(GetKeyDescription(163, 1), "R CTRL");        // only form is extended
+  EXPECT_EQ(GetKeyDescription(163, 0), "R CTRL");
+  EXPECT_EQ(GetKeyDescription(37, 0), "LEFT ARROW");
+  EXPECT_EQ(GetKeyDescription(37, 1), "LEFT ARROW");
+  EXPECT_EQ(GetKeyDescription(45, 0), "Keypad 0 Insert");
+  EXPECT_EQ(GetKeyDescription(45, 225), "INS");
+  EXPECT_EQ(GetKeyDescription(13, 225), "ENTER");
+  EXPECT_EQ(GetKeyDescription(46, 224), "Keypad DEL");
+  EXPECT_EQ(GetKeyDescription(46, 7), "DEL");  // any other mode reads the extended table
+  EXPECT_EQ(GetKeyDescription(163, 7), "UNDEFINED_0A3");
+}
+
+TEST(KeyTables, GapsAndOutOfRangeCodes) {
+  EXPECT_EQ(GetKeyDescription(5, 0), "Undefined");
+  EXPECT_EQ(GetKeyDescription(224, 0), "Undefined");
+  EXPECT_EQ(KeyboardInfoTable()[224].VKName, "VK_UNDEFINED_E0");
+  EXPECT_EQ(GetKeyDescription(200, 0), "UNDEFINED_0C8");
+  EXPECT_EQ(GetKeyDescription(184, 0), "UNDEFINED_0B8");
+  EXPECT_EQ(KeyboardInfoTable()[184].VKName, "VK_UNDEFINED_0B8");
+  EXPECT_EQ(GetKeyDescription(299, 1), "UNDEFINED_12B");
+  EXPECT_EQ(GetKeyDescription(300, 0), "");
+  EXPECT_EQ(GetKeyDescription(-1, 0), "");
+  EXPECT_EQ(GetKeyDescription(0, 0), "");
+  EXPECT_EQ(KeyboardInfoTable()[0].VKName, "VK_NULL");
+}
+
+TEST(KeyTables, RowsCarryTheirUsagesScanCodesAndForms) {
+  const auto& n = KeyboardInfoTable();
+  const auto& x = ExtendedKeyboardInfoTable();
+  for (int i = 0; i < kKeyTableRows; ++i) {
+    EXPECT_EQ(n[static_cast<std::size_t>(i)].VKCode, i);
+    EXPECT_EQ(x[static_cast<std::size_t>(i)].VKCode, i);
+  }
+  EXPECT_EQ(n[37].HIDCode, 92);
+  EXPECT_EQ(x[37].HIDCode, 80);
+  EXPECT_EQ(x[37].Extended, kExtendedForm);
+  EXPECT_EQ(n[37].Extended, kNormalForm);
+  EXPECT_EQ(n[48].HIDCode, 39);
+  EXPECT_EQ(n[49].HIDCode, 30);
+  EXPECT_EQ(n[57].HIDCode, 38);
+  EXPECT_EQ(n[90].HIDCode, 29);
+  EXPECT_EQ(n[96].HIDCode, 98);
+  EXPECT_EQ(n[105].HIDCode, 97);
+  EXPECT_EQ(n[105].KeyDescription, "NUMPAD 9");
+  EXPECT_EQ(n[123].HIDCode, 69);
+  EXPECT_EQ(n[124].HIDCode, 104);
+  EXPECT_EQ(n[135].KeyDescription, "F24");
+  EXPECT_EQ(n[135].HIDCode, 115);
+  EXPECT_EQ(n[173].HIDCode, 226);
+  EXPECT_EQ(n[173].Extended, kExtendedForm);
+  EXPECT_EQ(n[186].ScanCode, 0x27);
+  EXPECT_EQ(n[192].KeyDescription, "~`");
+  EXPECT_EQ(n[220].KeyDescription, "\\|");
+  EXPECT_EQ(n[222].KeyDescription, "'\"");
+  EXPECT_EQ(n[226].ScanCode, 0x56);
+  EXPECT_EQ(x[255].ScanCode, 0x5E);
+  EXPECT_EQ(x[255].VKName, "VK_POWER");
+  EXPECT_EQ(n[65].ScanCode, 0);
+  EXPECT_EQ(n[65].VKName, "VK_A");
+}
+
+TEST(KeyTables, EveryKeyboardPageUsageNamesOneKeyPerForm) {
+  // A usage found twice in one table would make the key behind it ambiguous. The keypad keys are
+  // the known exception: their digit and navigation codes share the keypad's usages.
+  const std::set<int> keypad = {89, 90, 91, 92, 94, 95, 96, 97, 98, 99};
+  for (const KeyTable* table : {&KeyboardInfoTable(), &ExtendedKeyboardInfoTable()}) {
+    std::set<int> seen;
+    for (const auto& row : *table) {
+      if (row.HIDCode < 0 || IsConsumerPageKey(row.VKCode) || keypad.count(row.HIDCode)) continue;
+      EXPECT_TRUE(seen.insert(row.HIDCode).second) << row.VKName << " " << row.HIDCode;
+    }
+  }
+  // The two rows that would otherwise copy their neighbours: own text, own usage.
+  EXPECT_NE(GetKeyDescription(110, 0), GetKeyDescription(107, 0));
+  EXPECT_NE(ExtendedKeyboardInfoTable()[255].HIDCode, ExtendedKeyboardInfoTable()[46].HIDCode);
+  EXPECT_EQ(GetKeyDescription(255, 1), "POWER");
+}
+
+}  // namespace
+}  // namespace kv
