@@ -8,6 +8,7 @@ pkgs=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev
+  libglib2.0-dev
   qt6-base-dev libudev-dev libpulse-dev libasound2-dev libdbus-1-dev
   dbus dbus-x11 pulseaudio pulseaudio-utils xdg-user-dirs xvfb
   clang libclang-rt-14-dev
