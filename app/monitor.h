@@ -1,0 +1,125 @@
+#pragma once
+// The monitor: one hidden instance with a tray icon that keeps a read channel open to the
+// mouse's control interface, carries out the host side of its button functions (microphone
+// mute), records on-board profile switches and talks to the configurator through private
+// window messages.
+//
+// Entry for the executables: RunMonitor. The real platforms' main() build their Platform
+// (with the optional services hid, devices, audio, shell, locale, libraries, keyboard set where
+// they exist) and call it on the thread that runs the event loop; it returns the exit status.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/about.h"
+#include "app/microphone.h"
+#include "base/component.h"
+#include "hid/gx_hid_data.h"
+#include "hid/gx_hid_event.h"
+#include "lang/gx_language.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+#include "profile/dm.h"
+#include "profile/messages.h"
+
+namespace kv {
+
+inline constexpr const char* kConfiguratorExecutable = "KVCFG.EXE";
+inline constexpr const char* kMonitorTitle = "GAMING MOUSE MONITOR";
+inline constexpr const char* kDriverTitle = "GAMING MOUSE DRIVER";
+
+// Runs the monitor until Exit. A second instance returns 0 at once, showing and changing
+// nothing. Must be called on the platform's main thread.
+int RunMonitor(platform::Platform& platform);
+
+// A one-shot or repeating timer component on the event loop.
+class TTimer : public Component {
+ public:
+  TTimer(platform::EventLoop& loop, std::string name);
+  ~TTimer() override;
+  bool Enabled() const { return id_ != 0; }
+  void SetEnabled(bool enabled);
+  std::chrono::milliseconds Interval{1000};
+  std::function<void()> OnTimer;
+
+ private:
+  platform::EventLoop& loop_;
+  platform::TimerId id_ = 0;
+};
+
+// The monitor's main window (class "TKVMONMAIN"), which also lays out the About window.
+class TKVMonMain : public Component {
+ public:
+  // Creates the components in their order and runs FormCreate. `DM` must outlive the window.
+  TKVMonMain(platform::Platform& platform, TDM& DM);
+  // FormDestroy, then the components in reverse order.
+  ~TKVMonMain() override;
+
+  platform::WindowHandle Handle() const;
+
+  // --- set-up ---
+  void FormCreate();
+  void LoadTrayIcon();
+  void ApplyLanguageAndCaptions();
+
+  // --- read channel ---
+  void gxHIDEvent1DeviceArrival();
+  void TimerDeviceArrialTimer();
+  // Stops the read threads and, once the pending messages have run, opens the channel again.
+  void RestartHIDRead();
+  // Decoding stage: runs inside the read thread's synchronous hand-over, so it only decodes and
+  // posts. `Data` is valid only during the call.
+  void gxHIDData1Data(const std::string& ADeviceID, const std::string& ADevicePath,
+                      std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
+
+  // --- execution stage and the configurator's messages ---
+  void OnDeviceEvent(std::uintptr_t code, std::intptr_t lParam);
+  void ExecuteButtonFunction(std::uint8_t KeyIndex, std::uint16_t FunctionCode);
+  bool WriteProfileIDToRegistry(std::int32_t value);
+  platform::WindowHandle FindConfiguratorWindow();
+  void OnProfileChanged(std::intptr_t lParam);
+  void OnGlobalSettingsChanged();
+
+  // --- tray, configurator, About ---
+  void TrayIconDblClick();
+  void Config1Click() { ShowConfigurator(); }
+  void About1Click();
+  void Exit1Click();
+  void ShowConfigurator();
+  void BtnOKClick();
+  void BtnGoWebClick();
+
+  // Components, in creation order.
+  AboutView* vgScene1 = nullptr;
+  // gxHook1 (TgxHook): not created yet; it belongs right here, after the About content and
+  // before gxLanguage1, with no events assigned.
+  lang::TgxLanguage* gxLanguage1 = nullptr;
+  Component* TrayIcon1 = nullptr;
+  Component* MyPopupMenu = nullptr;
+  Component* Config1 = nullptr;
+  Component* About1 = nullptr;
+  Component* Exit1 = nullptr;
+  Component* vgResources1 = nullptr;
+  std::unique_ptr<TgxHIDData> gxHIDData1;
+  TTimer* TimerDeviceArrial = nullptr;
+  std::unique_ptr<TgxHIDEvent> gxHIDEvent1;
+
+  MicrophoneControl& Microphone() { return microphone_; }
+  platform::TrayIcon* Tray() const { return tray_.get(); }
+
+ private:
+  std::intptr_t WindowProc(const platform::WindowMessage& m);
+  void OnMenuItem(std::size_t index);
+
+  platform::Platform& p_;
+  TDM& DM;
+  MicrophoneControl microphone_;
+  std::unique_ptr<platform::TrayIcon> tray_;
+  std::unique_ptr<platform::MessageWindow> window_;
+  std::string trayHint_;
+  platform::TimerId reopenTimer_ = 0;
+  platform::TimerId raiseTimer_ = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,182 @@
+// The whole monitor on the sim platform, with real read threads over the sim HID service.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "app/monitor.h"
+#include "world.h"
+
+using namespace kv;
+using namespace std::chrono_literals;
+using kvtest::World;
+
+namespace {
+
+const std::vector<std::uint8_t> kPress0 = {7, 0x01, 0, 0, 0, 0, 0, 0};
+const std::vector<std::uint8_t> kRelease = {7, 0, 0, 0, 0, 0, 0, 0};
+
+class Scenario : public ::testing::Test {
+ protected:
+  void SetUp() override { lang::ResetTranslationTable(); }
+  void TearDown() override {
+    main.reset();
+    dm.reset();
+    lang::ResetTranslationTable();
+  }
+  void Start() {
+    dm = std::make_unique<TDM>(w.platform());
+    main = std::make_unique<TKVMonMain>(w.platform(), *dm);
+  }
+  void BindButton(int button, std::uint16_t functionCode) {
+    TDM cfg(w.platform());
+    cfg.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = functionCode;
+    cfg.SaveCurrentProfileInfoToRegistry();
+  }
+  bool Until(const std::function<bool()>& pred) { return w.sim.loop.RunUntil(pred); }
+  // Exactly one read thread, waiting on the mouse. Reaching the wait needs no main-thread
+  // work, and a stopped thread ends on its own, so both are waited for in real time.
+  bool ReaderWaiting(const std::string& path) {
+    if (!w.hid.WaitForReaders(path, 1)) return false;
+    for (int i = 0; i < 5000 && main->gxHIDData1->RunningThreads() != 1; ++i)
+      std::this_thread::sleep_for(1ms);
+    return main->gxHIDData1->RunningThreads() == 1 && w.hid.WaitingReads(path) == 1;
+  }
+  std::optional<std::uint32_t> StoredProfileId() {
+    auto v = w.sim.registry.Value(platform::RootKey::CurrentUser,
+                                  dm->FOptionsFromConfigFile.ProfileRegFolder, "ProfileID");
+    if (!v || v->data.size() != 4) return std::nullopt;
+    return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | std::uint32_t(v->data[3]) << 24;
+  }
+
+  World w;
+  std::unique_ptr<TDM> dm;
+  std::unique_ptr<TKVMonMain> main;
+};
+
+TEST_F(Scenario, MouseAbsentAtStartThenPluggedInOpensAfterItsArrival) {
+  Start();
+  w.sim.loop.Advance(5000ms);  // start-up arrival at 1500, an empty open at 3050
+  EXPECT_EQ(w.hid.Pulses(), 1u);
+  EXPECT_EQ(main->gxHIDData1->RunningThreads(), 0u);
+  const std::string path = w.PlugMouse();
+  w.sim.loop.Advance(1499ms);
+  EXPECT_EQ(w.hid.Pulses(), 1u);
+  EXPECT_EQ(w.hid.OpenObjects(path), 0u);
+  w.sim.loop.Advance(1ms);
+  EXPECT_EQ(w.hid.Pulses(), 2u);  // the old channel is stopped first
+  w.sim.loop.Advance(50ms);
+  EXPECT_TRUE(ReaderWaiting(path));
+}
+
+TEST_F(Scenario, ABurstOfArrivalsGivesOneReopenAfterTheLast) {
+  const std::string path = w.PlugMouse();
+  Start();
+  w.sim.loop.Advance(3100ms);
+  ASSERT_TRUE(ReaderWaiting(path));
+  ASSERT_EQ(w.hid.Pulses(), 1u);
+  const platform::DeviceChange arrival{platform::DeviceChangeKind::Arrival, true, path};
+  for (int i = 0; i < 3; ++i) {
+    w.devices.Notify(arrival);
+    w.sim.loop.Advance(500ms);
+  }
+  w.sim.loop.Advance(999ms);  // 1499 ms after the third
+  EXPECT_EQ(w.hid.Pulses(), 1u);
+  w.sim.loop.Advance(1ms);
+  EXPECT_EQ(w.hid.Pulses(), 2u);
+  w.sim.loop.Advance(5000ms);
+  EXPECT_EQ(w.hid.Pulses(), 2u);
+  EXPECT_TRUE(ReaderWaiting(path));  // one thread again, not two
+}
+
+TEST_F(Scenario, MicrophoneButtonTogglesAndTogglesBack) {
+  BindButton(0, 28);
+  w.audio.AddCaptureDevice("mic");
+  const std::string path = w.PlugMouse();
+  Start();
+  w.sim.loop.Advance(3100ms);
+  ASSERT_TRUE(ReaderWaiting(path));
+  w.hid.Input(path, kPress0);
+  ASSERT_TRUE(Until([&] { return w.audio.Muted("mic") == true; }));
+  w.hid.Input(path, kRelease);
+  w.hid.Input(path, kPress0);
+  ASSERT_TRUE(Until([&] { return w.audio.Muted("mic") == false; }));
+  const auto lines = w.sim.debug.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "KeyIndex = 0 postmessage record!"), 2);
+}
+
+TEST_F(Scenario, OnBoardSwitchReachesTheRegistryAndTheConfigurator) {
+  const std::string path = w.PlugMouse();
+  Start();
+  kvtest::FakeConfigurator cfg(w.windows);
+  w.sim.loop.Advance(3100ms);
+  ASSERT_TRUE(ReaderWaiting(path));
+  w.hid.Input(path, {8, 1, 3, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(Until([&] { return !cfg.Received().empty(); }));
+  EXPECT_EQ(StoredProfileId(), 3u);
+  EXPECT_EQ(cfg.Received()[0].msg, WM_PROFILE_SWITCHED);
+  EXPECT_EQ(cfg.Received()[0].wParam, 3u);
+}
+
+TEST_F(Scenario, ConfiguratorChangesTheProfileAndTheMonitorFollows) {
+  w.audio.AddCaptureDevice("mic");
+  const std::string path = w.PlugMouse();
+  Start();
+  w.sim.loop.Advance(3100ms);
+  ASSERT_TRUE(ReaderWaiting(path));
+  BindButton(0, 28);
+  w.log.Clear();
+  const auto monitor = w.sim.windows.Find("TKVMONMAIN");
+  ASSERT_NE(monitor, 0u);
+  ASSERT_TRUE(w.sim.windows.Send(monitor, {WM_PROFILE_CHANGED, 0, 4}).has_value());
+  std::vector<std::string> order;
+  for (const auto& call : w.log.Lines())
+    if (call.rfind("query ", 0) == 0 || call.rfind("dword ", 0) == 0) order.push_back(call);
+  ASSERT_EQ(order.size(), 4u);
+  EXPECT_EQ(order[0], "query ProfileSettingGroup.pfd");
+  EXPECT_EQ(order[1], "query allsettings.pfd");
+  EXPECT_EQ(order[3], "dword ProfileID=4");
+  w.hid.Input(path, kPress0);
+  EXPECT_TRUE(Until([&] { return w.audio.Muted("mic") == true; }));
+}
+
+TEST_F(Scenario, ASecondInstanceEndsAtOnceWithStatusZero) {
+  auto first = w.sim.instance.Acquire("TKVMONMAIN");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(RunMonitor(w.platform()), 0);
+  EXPECT_FALSE(w.shell.Tray().exists);
+  EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
+  EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
+  EXPECT_TRUE(w.log.Lines().empty());
+}
+
+TEST_F(Scenario, FirstStartInChineseThenExitTellsTheConfiguratorBeforeTheReadersStop) {
+  const std::string path = w.PlugMouse();
+  kvtest::FakeConfigurator cfg(w.windows);
+  std::vector<std::string> menu;
+  std::size_t readersAtExit = 0, pulsesAtExit = 0;
+  w.windows.beforeDelivery = [&](const platform::WindowMessage& m) {
+    if (m.msg != WM_MONITOR_EXIT) return;
+    readersAtExit = w.hid.WaitingReads(path);
+    pulsesAtExit = w.hid.Pulses();
+  };
+  w.sim.loop.StartTimer(4000ms, false, [&] {
+    ASSERT_TRUE(w.hid.WaitForReaders(path, 1));
+    menu = w.shell.VisibleMenu();
+    w.shell.ChooseMenuItem(2);
+  });
+  w.sim.loop.SetIdleAdvance(true);
+  EXPECT_EQ(RunMonitor(w.platform()), 0);
+  EXPECT_EQ(menu, (std::vector<std::string>{"打开配置", "退出软件"}));
+  EXPECT_EQ(readersAtExit, 1u);
+  EXPECT_EQ(pulsesAtExit, 1u);
+  EXPECT_EQ(w.hid.Pulses(), 2u);  // the stop at shut-down came after the message
+  EXPECT_EQ(w.hid.OpenObjects(path), 0u);
+  EXPECT_FALSE(w.shell.Tray().exists);
+  w.sim.loop.RunPending();
+  ASSERT_EQ(cfg.Received().size(), 1u);
+  EXPECT_EQ(cfg.Received()[0].msg, WM_MONITOR_EXIT);
+  EXPECT_NE(w.sim.instance.Acquire("TKVMONMAIN"), nullptr);  // released at the end
+}
+
+}  // namespace
