@@ -67,7 +67,7 @@ TKVMonMain::TKVMonMain(platform::Platform& platform, TDM& dm)
     if (element == "BtnGoWeb") BtnGoWebClick();
   }));
 
-  // gxHook1 (TgxHook, no events assigned) is created here once the hook component exists.
+  gxHook1 = std::make_unique<TgxHook>(p_, this);
 
   gxLanguage1 = &lang::TgxLanguage::Create(*this, "gxLanguage1",
                                            {p_.locale, &p_.paths, &p_.debug, false, {}});
@@ -122,6 +122,7 @@ TKVMonMain::~TKVMonMain() {
   gxHIDEvent1.reset();
   TimerDeviceArrial->SetEnabled(false);
   gxHIDData1.reset();
+  gxHook1.reset();
 }
 
 platform::WindowHandle TKVMonMain::Handle() const { return window_ ? window_->Handle() : 0; }

@@ -17,6 +17,7 @@
 #include "base/component.h"
 #include "hid/gx_hid_data.h"
 #include "hid/gx_hid_event.h"
+#include "hook/gx_hook.h"
 #include "lang/gx_language.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
@@ -92,8 +93,8 @@ class TKVMonMain : public Component {
 
   // Components, in creation order.
   AboutView* vgScene1 = nullptr;
-  // gxHook1 (TgxHook): not created yet; it belongs right here, after the About content and
-  // before gxLanguage1, with no events assigned.
+  // No events assigned: it loads the hook library and runs its event thread only.
+  std::unique_ptr<TgxHook> gxHook1;
   lang::TgxLanguage* gxLanguage1 = nullptr;
   Component* TrayIcon1 = nullptr;
   Component* MyPopupMenu = nullptr;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/monitor.h"
+#include "platform/sim/sim_dynlib.h"
 #include "world.h"
 
 using namespace kv;
@@ -12,8 +13,6 @@ using namespace std::chrono_literals;
 using kvtest::World;
 
 namespace {
-
-constexpr const char* kConfigIniRegFolder = "software\\kvtest";
 
 class Monitor : public ::testing::Test {
  protected:
@@ -343,6 +342,30 @@ TEST_F(Monitor, CaptureEndpointOpensAtCreationOnlyWhereTheSystemHasOne) {
   w.audio.SetHasCaptureEndpoint(false);
   main = std::make_unique<TKVMonMain>(w.platform(), *dm);
   EXPECT_FALSE(main->Microphone().EndpointOpen());
+}
+
+TEST_F(Monitor, HookLibraryIsBoundButTheMonitorStartsNoHook) {
+  platform::sim::SimDynamicLibraries libraries;
+  libraries.AddSearchFolder(KV_TEST_HOOK_DIR);
+  w.platform().libraries = &libraries;
+  auto control = libraries.Load(kHookLibraryFileName);
+  ASSERT_NE(control, nullptr);
+  reinterpret_cast<void (*)()>(control->Symbol("TestHookReset"))();
+  const auto query = reinterpret_cast<int (*)(int, int)>(control->Symbol("TestHookQuery"));
+  Start();
+  EXPECT_TRUE(main->gxHook1->DLLLoaded());
+  EXPECT_EQ(query(0, 1), 0);  // keyboard hook never enabled
+  EXPECT_EQ(query(1, 1), 0);  // nor the mouse hook
+  EXPECT_TRUE(w.sim.messageBoxes.Shown().empty());
+  main.reset();
+}
+
+TEST_F(Monitor, WithoutTheHookLibraryTheMonitorStillRuns) {
+  Start();
+  EXPECT_FALSE(main->gxHook1->DLLLoaded());
+  ASSERT_EQ(w.sim.messageBoxes.Shown().size(), 1u);
+  EXPECT_NE(w.sim.messageBoxes.Shown()[0].text.find("can not be found"), std::string::npos);
+  EXPECT_EQ(w.shell.VisibleMenu().size(), 2u);
 }
 
 }  // namespace
