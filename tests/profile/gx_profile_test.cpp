@@ -169,7 +169,7 @@ TEST_F(GxProfile, FileSavesRefuseMissingFoldersAndReportUnwritableTargets) {
   std::filesystem::create_directory(kv::path::Join(docs, "dir.pfd"));
   EXPECT_THROW(p.SaveStreamToFile(kv::path::Join(docs, "dir.pfd")), kv::ProfileFileError);
 
-  ASSERT_TRUE(p.PreSaveStreamToFile(kv::path::Join(docs, "pre/y.pfd")));
+  ASSERT_TRUE(p.PreSaveStreamToFile(kv::path::Join(kv::path::Join(docs, "pre"), "y.pfd")));
   EXPECT_EQ(p.FilePath(), kv::path::WithTrailingSep(kv::path::Join(docs, "pre")));
   EXPECT_EQ(p.FileName(), "y.pfd");
   EXPECT_TRUE(p.SaveStreamToFile());

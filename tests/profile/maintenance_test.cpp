@@ -143,7 +143,7 @@ TEST_F(Maintenance, ChangingTheCurrentFileKeepsAMissingFolderOutOfTheComponent) 
   auto dm = Start();
   const std::string docs = sim.paths.DocumentsDir();
   const std::string before = dm->gxProfileGame1->FilePath();
-  ASSERT_TRUE(dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, "gone/mine.pfd")));
+  ASSERT_TRUE(dm->ChangeCurrentProfileFileNameAndPath(path::Join(path::Join(docs, "gone"), "mine.pfd")));
   EXPECT_EQ(dm->gxProfileGame1->FileName(), "mine.pfd");
   EXPECT_EQ(dm->gxProfileGame1->FilePath(), before);
   const TPROFILESETTINGINFO& s = dm->FProfileSettingGroup.ProfileSettingList[0];
