@@ -125,13 +125,6 @@ TEST_F(HookTest, TheSecondVariantCarriesScanCodes) {
                                                  {66, 0x30, 0, 0, 0, 0, 0}}));
 }
 
-TEST_F(HookTest, WithoutAComboHandlerNothingIsRecordedOrBlocked) {
-  auto hook = MakeHook();
-  hook->RecordKeyboardComboKey();
-  EXPECT_EQ(Key(65, true, 100), 0);
-  EXPECT_EQ(hook->ComboKeyInfo().nKeyValue1, 0);
-}
-
 TEST_F(HookTest, ACombinationSpanningTheTickCounterWrapStaysOneCombination) {
   auto hook = MakeHook();
   Strings texts;

@@ -67,6 +67,7 @@ struct Device {
   int fd = -1;
   bool keyboard = false, mouse = false;
   bool grabbed = false;
+  bool takeOverPending = false;  // waiting for the keys held at the time to be released
   int uinput = -1;
   GSource* source = nullptr;
   EvdevTranslator translator;
@@ -134,11 +135,9 @@ std::vector<Candidate> Candidates() {
   return out;
 }
 
-// Makes a uinput device able to send everything `source` sends, grabs the source, and so takes
-// over passing its events on. False (and nothing changed) where that is not possible.
-bool TakeOver(Device& d) {
-  const auto types = Bits(d.fd, 0, EV_MAX);
-  if (types.empty() || TestBit(types, EV_ABS)) return false;  // absolute axes need more setup
+// Makes a uinput device able to send everything the device sends, grabs the device, and so
+// takes over passing its events on. False (and nothing changed) where that is not possible.
+bool TakeOverNow(Device& d, const std::vector<unsigned long>& types) {
   const int u = open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (u < 0) return false;
   bool ok = true;
@@ -146,7 +145,9 @@ bool TakeOver(Device& d) {
     if (!TestBit(types, type)) continue;
     ok = ok && ioctl(u, UI_SET_EVBIT, type) == 0;
     const unsigned max = type == EV_KEY ? KEY_MAX : type == EV_REL ? REL_MAX : MSC_MAX;
-    const unsigned long request = type == EV_KEY ? UI_SET_KEYBIT : type == EV_REL ? UI_SET_RELBIT : UI_SET_MSCBIT;
+    const unsigned long request = type == EV_KEY   ? UI_SET_KEYBIT
+                                  : type == EV_REL ? UI_SET_RELBIT
+                                                   : UI_SET_MSCBIT;
     const auto codes = Bits(d.fd, type, max);
     for (unsigned c = 0; c <= max; ++c)
       if (TestBit(codes, c)) ok = ok && ioctl(u, request, c) == 0;
@@ -154,7 +155,8 @@ bool TakeOver(Device& d) {
   uinput_setup setup{};
   char name[UINPUT_MAX_NAME_SIZE] = {};
   ioctl(d.fd, EVIOCGNAME(sizeof name - 1), name);
-  std::snprintf(setup.name, sizeof setup.name, "%s%s", kVirtualPrefix, name);
+  const std::string full = std::string(kVirtualPrefix) + name;  // cut to fit: names are for people
+  std::memcpy(setup.name, full.data(), std::min(full.size(), sizeof setup.name - 1));
   setup.id.bustype = BUS_VIRTUAL;
   ok = ok && ioctl(u, UI_DEV_SETUP, &setup) == 0 && ioctl(u, UI_DEV_CREATE) == 0;
   if (ok && ioctl(d.fd, EVIOCGRAB, 1) == 0) {
@@ -165,6 +167,29 @@ bool TakeOver(Device& d) {
   if (ok) ioctl(u, UI_DEV_DESTROY);
   close(u);
   return false;
+}
+
+// A key held while the device is grabbed would be released on the pass-through device, which
+// never saw it pressed, and stay down for the desktop: the grab waits until nothing is held.
+bool AnyKeyHeld(int fd) {
+  std::vector<unsigned long> held(KEY_MAX / (sizeof(unsigned long) * 8) + 1, 0);
+  if (ioctl(fd, EVIOCGKEY(held.size() * sizeof(unsigned long)), held.data()) < 0) return false;
+  return std::any_of(held.begin(), held.end(), [](unsigned long w) { return w != 0; });
+}
+
+// Tries to take the device over, now or (while keys are held) after a later report.
+void TryTakeOver(Device& d) {
+  d.takeOverPending = false;
+  const auto types = Bits(d.fd, 0, EV_MAX);
+  // Absolute axes would need their ranges copied as well; such devices are only observed.
+  if (!types.empty() && !TestBit(types, EV_ABS)) {
+    if (AnyKeyHeld(d.fd)) {
+      d.takeOverPending = true;
+      return;
+    }
+    if (TakeOverNow(d, types)) return;
+  }
+  ObserveOnlyOnce(d.path + " cannot be grabbed and passed on through /dev/uinput");
 }
 
 gboolean OnReadable(gint fd, GIOCondition condition, gpointer data);
@@ -240,6 +265,7 @@ gboolean OnReadable(gint, GIOCondition, gpointer data) {
       }
     }
   }
+  if (d->takeOverPending) TryTakeOver(*d);
   FreeRetired();
   return G_SOURCE_CONTINUE;
 }
@@ -277,8 +303,7 @@ void Open(const Candidate& c) {
     d->translator.SetNumLock((leds[0] >> LED_NUML) & 1ul);
   // Take devices over only once the enabling thread's loop has shown that it runs: a grabbed
   // device whose events nobody reads would freeze the desktop's input.
-  if (l.loopSeenRunning && !TakeOver(*d))
-    ObserveOnlyOnce(d->path + " cannot be grabbed and passed on through /dev/uinput");
+  if (l.loopSeenRunning) TryTakeOver(*d);
   d->source = g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
   g_source_set_callback(d->source, G_SOURCE_FUNC(OnReadable), d.get(), nullptr);
   g_source_attach(d->source, l.context);
