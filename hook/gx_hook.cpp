@@ -75,20 +75,34 @@ bool LoadHookLibrary(platform::Platform& p, const char* fileName) {
   return false;
 }
 
+// The library holds one callback per slot; it is always cleared before a new one is set.
+struct SlotOf {
+  hooklib::EnableHookFn HookBinding::*enable;
+  hooklib::DisableHookFn HookBinding::*disable;
+  const void* HookBinding::*context;
+};
+constexpr SlotOf kKeyboardSlot{&HookBinding::enableKeyboard, &HookBinding::disableKeyboard,
+                               &HookBinding::keyboardContext};
+constexpr SlotOf kMouseSlot{&HookBinding::enableMouse, &HookBinding::disableMouse,
+                            &HookBinding::mouseContext};
+
+void SetSlot(const SlotOf& slot, hooklib::HookCallback callback, void* component) {
+  HookBinding& b = Binding();
+  (b.*slot.disable)();
+  b.*slot.context = nullptr;
+  if (!callback) return;
+  (b.*slot.enable)(callback, component, 0);
+  b.*slot.context = component;
+}
+
 // Gives up one component's hold on the library. The callbacks still registered for it are
 // removed first: the library must never call a component that is gone.
 void ReleaseHookLibrary(const void* component) {
   HookBinding& b = Binding();
   std::lock_guard lock(b.mutex);
   if (!b.loaded) return;
-  if (b.keyboardContext == component) {
-    b.disableKeyboard();
-    b.keyboardContext = nullptr;
-  }
-  if (b.mouseContext == component) {
-    b.disableMouse();
-    b.mouseContext = nullptr;
-  }
+  for (const SlotOf* slot : {&kKeyboardSlot, &kMouseSlot})
+    if (b.*slot->context == component) SetSlot(*slot, nullptr, nullptr);
   if (--b.users > 0) return;
   b.Unload();
 }
@@ -195,36 +209,13 @@ TgxHook::~TgxHook() {
 }
 
 void TgxHook::EnableKeyboard(hooklib::HookCallback callback) {
-  if (!FDLLLoaded) return;
-  HookBinding& b = Binding();
-  b.disableKeyboard();
-  b.keyboardContext = nullptr;
-  b.enableKeyboard(callback, this, 0);
-  b.keyboardContext = this;
+  if (FDLLLoaded) SetSlot(kKeyboardSlot, callback, this);
 }
-
-void TgxHook::DisableKeyboard() {
-  if (!FDLLLoaded) return;
-  HookBinding& b = Binding();
-  b.disableKeyboard();
-  b.keyboardContext = nullptr;
-}
-
+void TgxHook::DisableKeyboard() { EnableKeyboard(nullptr); }
 void TgxHook::EnableMouse(hooklib::HookCallback callback) {
-  if (!FDLLLoaded) return;
-  HookBinding& b = Binding();
-  b.disableMouse();
-  b.mouseContext = nullptr;
-  b.enableMouse(callback, this, 0);
-  b.mouseContext = this;
+  if (FDLLLoaded) SetSlot(kMouseSlot, callback, this);
 }
-
-void TgxHook::DisableMouse() {
-  if (!FDLLLoaded) return;
-  HookBinding& b = Binding();
-  b.disableMouse();
-  b.mouseContext = nullptr;
-}
+void TgxHook::DisableMouse() { EnableMouse(nullptr); }
 
 // --- hooking ---------------------------------------------------------------------------------
 

@@ -50,6 +50,16 @@ std::int64_t TickDelta(std::uint32_t from, std::uint32_t to) {
 
 const char* StateText(int state) { return state ? "Down" : "Up"; }
 
+// Appends a keyboard macro entry named by its index.
+void AppendMacroEntry(TMacroKeyList& list, std::uint16_t type, int state, int value, int ext) {
+  auto entry = std::make_unique<TMacroKeyObject>();
+  entry->FMacroKey.nKeyType = type;
+  entry->FMacroKey.nKeyState = static_cast<std::uint16_t>(state);
+  entry->FMacroKey.nKeyValue = static_cast<std::uint16_t>(value);
+  entry->FMacroKey.nKeyValueExtended = static_cast<std::uint16_t>(ext);
+  list.Add(std::to_string(list.Count()), std::move(entry));
+}
+
 bool IsModifierKey(int vk) { return (vk >= 160 && vk <= 165) || vk == 91 || vk == 92; }
 
 }  // namespace
@@ -138,22 +148,14 @@ void TgxHook::DoRecordKeyboardMacroKey(int, std::uintptr_t, std::intptr_t record
   } else {
     const std::int64_t dt = TickDelta(FLastTimeKeyboardMacro, k.time);
     if (dt > 10 && dt < 2000) {
-      auto entry = std::make_unique<TMacroKeyObject>();
-      entry->FMacroKey.nKeyType = 0;
-      entry->FMacroKey.nKeyValue = static_cast<std::uint16_t>(dt);
-      FMacroKeyList.Add(std::to_string(FMacroKeyList.Count()), std::move(entry));
+      AppendMacroEntry(FMacroKeyList, 0, 0, static_cast<int>(dt), 0);
       OnRecordKeyboardMacroKey(0, static_cast<int>(dt), 0, 0, time, std::to_string(dt), "ms",
                                FMacroKeyList);
     }
     // An event older than the reference leaves the reference at the later time.
     if (dt >= 0) FLastTimeKeyboardMacro = k.time;
   }
-  auto entry = std::make_unique<TMacroKeyObject>();
-  entry->FMacroKey.nKeyType = 1;
-  entry->FMacroKey.nKeyState = static_cast<std::uint16_t>(k.state);
-  entry->FMacroKey.nKeyValue = static_cast<std::uint16_t>(k.vk);
-  entry->FMacroKey.nKeyValueExtended = static_cast<std::uint16_t>(k.ext);
-  FMacroKeyList.Add(std::to_string(FMacroKeyList.Count()), std::move(entry));
+  AppendMacroEntry(FMacroKeyList, 1, k.state, k.vk, k.ext);
   OnRecordKeyboardMacroKey(1, k.vk, k.state, k.ext, time, GetKeyDescription(k.vk, k.ext),
                            StateText(k.state), FMacroKeyList);
   blocked = true;
@@ -192,19 +194,12 @@ void TgxHook::DoRecordKeyboardMacroKeyEx(int, std::uintptr_t, std::intptr_t reco
 
   if (delayDue && FTotalMacroTime > 0) {
     FTotalMacroTime = std::min<std::uint32_t>(FTotalMacroTime, 65535);
-    auto entry = std::make_unique<TMacroKeyObject>();
-    entry->FMacroKey.nKeyValue = static_cast<std::uint16_t>(FTotalMacroTime);
-    FMacroKeyList.Add(std::to_string(FMacroKeyList.Count()), std::move(entry));
+    AppendMacroEntry(FMacroKeyList, 0, 0, static_cast<int>(FTotalMacroTime), 0);
   }
 
   if (held == 0) {
     if (k.state == 1) held = 1;
-    auto entry = std::make_unique<TMacroKeyObject>();
-    entry->FMacroKey.nKeyType = 1;
-    entry->FMacroKey.nKeyState = static_cast<std::uint16_t>(k.state);
-    entry->FMacroKey.nKeyValue = static_cast<std::uint16_t>(k.vk);
-    entry->FMacroKey.nKeyValueExtended = static_cast<std::uint16_t>(k.ext);
-    FMacroKeyList.Add(std::to_string(FMacroKeyList.Count()), std::move(entry));
+    AppendMacroEntry(FMacroKeyList, 1, k.state, k.vk, k.ext);
     OnRecordKeyboardMacroKeyEx(1, k.vk, k.state, k.ext, static_cast<double>(k.time),
                                FTotalMacroTime, GetKeyDescription(k.vk, k.ext), StateText(k.state),
                                FMacroKeyList);
