@@ -79,10 +79,14 @@ std::unique_ptr<DynamicLibrary> SimDynamicLibraries::Load(std::string_view fileN
   }
   const std::vector<std::string> folders = folders_;
   lock.unlock();
-  // Only bare file names are looked up; the sim world has no other place to find a file.
-  if (fileName.empty() || fileName.find_first_of("/\\") != std::string_view::npos) return nullptr;
-  for (const auto& folder : folders) {
-    const std::string file = path::Join(folder, fileName);
+  if (fileName.empty()) return nullptr;
+  // A name with a folder is that file and no other; a bare name is looked for in the folders.
+  std::vector<std::string> candidates;
+  if (fileName.find_first_of("/\\") != std::string_view::npos)
+    candidates.emplace_back(fileName);
+  else
+    for (const auto& folder : folders) candidates.push_back(path::Join(folder, fileName));
+  for (const auto& file : candidates) {
     if (!path::FileExists(file)) continue;
     if (auto handle = HostLibrary::Open(file)) {
       lock.lock();

@@ -1,7 +1,8 @@
 #pragma once
 // Dynamic libraries in the sim world. A library is either an in-process table of symbols that a
-// test registers under a file name, or a real file in one of the folders the test names, loaded
-// with the host's own loader (so a test can bind a library the project builds, for real).
+// test registers under a file name, or a real file (named with its folder, or found in one of the
+// folders the test names) loaded with the host's own loader, so that a test can bind a library
+// the project builds, for real.
 #include <map>
 #include <mutex>
 #include <string>
