@@ -39,4 +39,15 @@ TOtherConfig LoadOtherConfig(platform::Paths& paths) {
   return c;
 }
 
+std::vector<std::string> LoadIncludeHIDDeviceList(platform::Paths& paths) {
+  const IniFile ini = IniFile::Load(paths.ConfigFile());
+  std::vector<std::string> ids;
+  for (int n = 1; n <= 101; ++n) {
+    std::string id = ini.ReadString("IncludeHIDDeviceList", "id" + std::to_string(n), "");
+    if (id.empty()) break;
+    ids.push_back(std::move(id));
+  }
+  return ids;
+}
+
 }  // namespace kv

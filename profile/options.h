@@ -27,8 +27,11 @@ struct TOtherConfig {
   std::string OfficialWebsite;
 };
 
-// Both read paths.ConfigFile() afresh.
+// Each reads paths.ConfigFile() afresh.
 TOptionsFromConfigFile LoadOptionsFromConfigFile(platform::Paths& paths);
 TOtherConfig LoadOtherConfig(platform::Paths& paths);
+// The device IDs of [IncludeHIDDeviceList]: keys id1 to id101, ending at the first missing or
+// empty one.
+std::vector<std::string> LoadIncludeHIDDeviceList(platform::Paths& paths);
 
 }  // namespace kv

@@ -62,4 +62,16 @@ TEST_F(Options, HelpFilesKeepFileOrderAndAnEmptyValueRemovesItsName) {
   EXPECT_EQ(kv::LoadOtherConfig(sim.paths).HelpFile, (HelpFiles{{"en", "a.chm"}, {"fr", "b.chm"}}));
 }
 
+TEST_F(Options, IncludeListEndsAtTheFirstGapAndAfterId101) {
+  EXPECT_TRUE(kv::LoadIncludeHIDDeviceList(sim.paths).empty());
+  WriteConfig("[IncludeHIDDeviceList]\nid1=HID\\VID_1\nID2= b \nid3=\nid4=d\n");
+  EXPECT_EQ(kv::LoadIncludeHIDDeviceList(sim.paths), (std::vector<std::string>{"HID\\VID_1", "b"}));
+  std::string all = "[IncludeHIDDeviceList]\n";
+  for (int n = 1; n <= 102; ++n) all += "id" + std::to_string(n) + "=x" + std::to_string(n) + "\n";
+  WriteConfig(all);
+  const auto ids = kv::LoadIncludeHIDDeviceList(sim.paths);
+  ASSERT_EQ(ids.size(), 101u);
+  EXPECT_EQ(ids.back(), "x101");
+}
+
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/ini_file.h"
 #include "base/strings.h"
 #include "base/utf16.h"
 #include "platform/native.h"
@@ -163,14 +162,8 @@ void PrintDump(const json& d) {
 json OptionsJson(const TDM& dm, kv::platform::Paths& paths) {
   json help = json::array();
   for (const auto& [name, value] : dm.FOtherConfig.HelpFile) help.push_back({name, value});
-  // The HID component reads this list for itself; it is shown here for a person checking the file.
-  const kv::IniFile ini = kv::IniFile::Load(paths.ConfigFile());
   json devices = json::array();
-  for (int n = 1; n <= 101; ++n) {
-    const std::string id = ini.ReadString("IncludeHIDDeviceList", "id" + std::to_string(n), "");
-    if (id.empty()) break;
-    devices.push_back(id);
-  }
+  for (const std::string& id : kv::LoadIncludeHIDDeviceList(paths)) devices.push_back(id);
   const kv::TOptionsFromConfigFile& o = dm.FOptionsFromConfigFile;
   return {{"config_file", paths.ConfigFile()},
           {"profile_reg_folder", o.ProfileRegFolder},
