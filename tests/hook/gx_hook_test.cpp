@@ -44,16 +44,6 @@ TEST_F(HookTest, AMissingLibraryShowsOneBoxAndLeavesEveryOperationIdle) {
   EXPECT_EQ(hook->MacroKeyList().Count(), 0);
 }
 
-TEST_F(HookTest, WithoutAMessageBoxServiceTheMissingLibraryGoesToTheDebugOutput) {
-  platform::sim::SimDynamicLibraries empty;
-  sim.platform().libraries = &empty;
-  sim.platform().messageBoxes = nullptr;
-  auto hook = MakeHook();
-  EXPECT_FALSE(hook->DLLLoaded());
-  ASSERT_EQ(sim.debug.Lines().size(), 1u);
-  EXPECT_NE(sim.debug.Lines()[0].find("can not be found!"), std::string::npos);
-}
-
 TEST_F(HookTest, ALibraryLackingAnEntryPointIsReleasedSilently) {
   platform::sim::SimDynamicLibraries partial;
   static int dummy;

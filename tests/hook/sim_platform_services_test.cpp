@@ -18,20 +18,6 @@ struct SimLibrariesEnv {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, DynamicLibrariesContract, ::testing::Types<SimLibrariesEnv>);
 
-TEST(SimDynamicLibraries, TablesStandInForFilesAndHandlesAreCounted) {
-  sim::SimDynamicLibraries libs;
-  static int marker;
-  libs.AddTable("Tools.DLL", {{"Marker", &marker}});
-  auto lib = libs.Load("tools.dll");  // names compare as on Windows
-  ASSERT_TRUE(lib);
-  EXPECT_EQ(lib->Symbol("Marker"), &marker);
-  EXPECT_EQ(lib->Symbol("marker"), nullptr);  // exports do not
-  EXPECT_EQ(libs.OpenCount(), 1);
-  lib.reset();
-  EXPECT_EQ(libs.OpenCount(), 0);
-  EXPECT_EQ(libs.Requests(), std::vector<std::string>{"tools.dll"});
-}
-
 TEST(SimKeyboard, GenericModifiersFollowEitherSideAndLockKeysKeepTheirToggle) {
   sim::SimKeyboard kb;
   EXPECT_FALSE(kb.IsDown(17));
