@@ -1,6 +1,11 @@
 #include "platform/native.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+
+#include "platform/linux/dbus_windows.h"
 #include "platform/linux/linux_core.h"
+#include "platform/linux/qt_loop.h"
 #include "platform/linux/sqlite_registry.h"
 
 namespace kv::platform {
@@ -13,13 +18,35 @@ class LinuxNativeCore : public NativeCore {
   Paths& paths() override { return paths_; }
   Clock& clock() override { return clock_; }
   DebugOutput& debug() override { return debug_; }
-  MessageWindows* windows() override { return nullptr; }
+
+  // The session bus is joined on first use only: most tool commands never notify anyone.
+  MessageWindows* windows() override {
+    if (!windows_) {
+      if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "kvtool";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+      }
+      loop_ = std::make_unique<linux_::QtEventLoop>();
+      windows_ = std::make_unique<linux_::DbusWindows>(*loop_, QDBusConnection::sessionBus());
+    }
+    return windows_.get();
+  }
+
+  ~LinuxNativeCore() override {
+    windows_.reset();
+    loop_.reset();
+  }
 
  private:
   linux_::SqliteRegistry registry_;
   linux_::LinuxPaths paths_;
   linux_::LinuxClock clock_;
   linux_::LinuxDebugOutput debug_;
+  std::unique_ptr<QCoreApplication> app_;
+  std::unique_ptr<linux_::QtEventLoop> loop_;
+  std::unique_ptr<linux_::DbusWindows> windows_;
 };
 
 }  // namespace
