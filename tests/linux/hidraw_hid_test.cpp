@@ -1,0 +1,196 @@
+// The Linux HID service: the shared HID contract on virtual nodes (which read through the same
+// code as hidraw nodes), and what only Linux does: sysfs enumeration, hardware IDs in the
+// Windows form, one interface per top-level collection with reports filtered and padded.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/hid_contract.h"
+#include "platform/linux/hidraw_hid.h"
+
+using namespace kv::platform;
+using namespace kv::platform::linux_;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct HidrawEnv {
+  HidrawHid hid_{"/nonexistent-sys", "/nonexistent-dev"};
+  std::map<std::string, std::shared_ptr<HidrawHid::VirtualNode>> nodes;
+  int next = 0;
+  Hid& hid() { return hid_; }
+  bool CanPlug() { return true; }
+  std::string Plug(const std::vector<std::uint8_t>& descriptor) {
+    const std::string name = "virtual/contract" + std::to_string(++next);
+    nodes[name] = hid_.AddVirtual(name, {0x1234, 0x5678, 0x0100, 1}, descriptor);
+    return name;
+  }
+  void Input(const std::string& path, const std::vector<std::uint8_t>& report) { nodes[path]->Input(report); }
+  void Unplug(const std::string& path) { hid_.RemoveVirtual(path); }
+  std::vector<std::vector<std::uint8_t>> Outputs(const std::string& path) { return nodes[path]->Outputs(); }
+  std::vector<std::vector<std::uint8_t>> FeaturesSet(const std::string& path) { return nodes[path]->FeaturesSet(); }
+  void AnswerFeature(const std::string& path, const std::vector<std::uint8_t>& r) { nodes[path]->AnswerFeature(r); }
+  void WaitForReader(const std::string& path) {
+    for (int i = 0; i < 5000 && nodes[path]->Readers() == 0; ++i) usleep(1000);
+  }
+};
+
+}  // namespace
+
+namespace kv::platform::contract {
+INSTANTIATE_TYPED_TEST_SUITE_P(Hidraw, HidContract, ::testing::Types<HidrawEnv>);
+}
+
+namespace {
+
+TEST(HardwareIds, FollowTheWindowsFormMostSpecificFirst) {
+  EXPECT_EQ(SynthesiseHardwareIds({0x046D, 0xC52B, 0x1211, 2}, 1, 0xFFA0, 1),
+            (std::vector<std::string>{"HID\\VID_046D&PID_C52B&REV_1211&MI_02&Col01",
+                                      "HID\\VID_046D&PID_C52B&MI_02&Col01", "HID\\VID_046D&UP:FFA0_U:0001",
+                                      "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
+  // One collection: no "&Col"; not a USB interface: no "&MI" and no revision.
+  EXPECT_EQ(SynthesiseHardwareIds({0x1234, 0x00AB, std::nullopt, std::nullopt}, 0, 1, 2),
+            (std::vector<std::string>{"HID\\VID_1234&PID_00AB", "HID\\VID_1234&UP:0001_U:0002",
+                                      "HID_DEVICE_UP:0001_U:0002", "HID_DEVICE"}));
+}
+
+// A mouse node with two top-level collections: a boot mouse (report 1, 3 data bytes) and the
+// vendor collection 0xFFA0/1 (reports 7 and 8, 7 data bytes each).
+const std::vector<std::uint8_t> kTwoCollections = {
+    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01,              // mouse, report 1
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01,  // 3 buttons
+    0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81, 0x01,
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06,
+    0xC0,
+    0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,                    // vendor collection
+    0x85, 0x07, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02,
+    0x85, 0x08, 0x09, 0x02, 0x95, 0x07, 0x81, 0x02,
+    0xC0,
+};
+
+TEST(HidrawInterfaces, EachCollectionIsAnInterfaceThatSeesOnlyItsOwnReportsPadded) {
+  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  auto node = hid.AddVirtual("virtual/mouse", {0x3151, 0x4002, 0x0105, 1}, kTwoCollections);
+  auto list = hid.Interfaces();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[0].path, "virtual/mouse#col01");
+  EXPECT_EQ((*list)[1].path, "virtual/mouse#col02");
+  EXPECT_EQ((*list)[1].hardwareIds.front(), "HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02");
+  EXPECT_EQ(hid.Open("virtual/mouse", HidOpenMode::Synchronous), nullptr);  // needs its collection
+  EXPECT_EQ(hid.Open("virtual/mouse#col03", HidOpenMode::Synchronous), nullptr);
+
+  auto vendor = hid.Open("virtual/mouse#col02", HidOpenMode::Overlapped);
+  auto mouse = hid.Open("virtual/mouse#col01", HidOpenMode::Overlapped);
+  ASSERT_TRUE(vendor && mouse);
+  EXPECT_EQ(vendor->Capabilities()->inputReportByteLength, 8);
+  EXPECT_EQ(mouse->Capabilities()->usage, 2);
+  auto stop = hid.CreateStopEvent();
+  node->Input({1, 0x01, 0x05, 0xFB});          // mouse movement: not for the vendor interface
+  node->Input({7, 0x08});                      // short report 7: padded to 8 bytes
+  node->Input({8, 1, 3, 0, 0, 0, 0, 0});
+  std::vector<std::uint8_t> buf(8, 0xEE);
+  auto r = vendor->Read(buf, *stop, 0);
+  ASSERT_EQ(r.status, HidReadStatus::Report);
+  EXPECT_EQ(r.bytes, 8u);
+  EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 0x08, 0, 0, 0, 0, 0, 0}));
+  r = vendor->Read(buf, *stop, 0);
+  ASSERT_EQ(r.status, HidReadStatus::Report);
+  EXPECT_EQ(buf, (std::vector<std::uint8_t>{8, 1, 3, 0, 0, 0, 0, 0}));
+  std::vector<std::uint8_t> mbuf(4);
+  r = mouse->Read(mbuf, *stop, 0);
+  ASSERT_EQ(r.status, HidReadStatus::Report);
+  EXPECT_EQ(mbuf, (std::vector<std::uint8_t>{1, 0x01, 0x05, 0xFB}));
+  // A report longer than the buffer is cut to it.
+  node->Input({7, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+  std::vector<std::uint8_t> small(4);
+  r = vendor->Read(small, *stop, 0);
+  ASSERT_EQ(r.status, HidReadStatus::Report);
+  EXPECT_EQ(r.bytes, 4u);
+  EXPECT_EQ(small, (std::vector<std::uint8_t>{7, 1, 2, 3}));
+}
+
+TEST(HidrawInterfaces, AVirtualNodeCannotBeAddedTwiceOrWithABadDescriptor) {
+  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  hid.AddVirtual("v", {}, kTwoCollections);
+  EXPECT_THROW(hid.AddVirtual("v", {}, kTwoCollections), std::invalid_argument);
+  EXPECT_THROW(hid.AddVirtual("w", {}, {0xA1, 0x01}), std::exception);  // unbalanced collection
+  EXPECT_FALSE(hid.RemoveVirtual("w"));
+  EXPECT_TRUE(hid.RemoveVirtual("v"));
+}
+
+// A sysfs tree laid out as the kernel does for a USB mouse: the hidraw class entry links to the
+// HID device, below the USB interface (bInterfaceNumber), below the USB device (bcdDevice).
+class SysfsFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("kvsys-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    const fs::path usbDev = root / "sys/devices/pci0000:00/usb1/1-2";
+    const fs::path usbIf = usbDev / "1-2:1.1";
+    const fs::path hidDev = usbIf / "0003:3151:4002.0007";
+    fs::create_directories(hidDev / "hidraw/hidraw5");
+    Write(usbDev / "bcdDevice", "0105\n");
+    Write(usbIf / "bInterfaceNumber", "01\n");
+    Write(hidDev / "uevent", "DRIVER=hid-generic\nHID_ID=0003:00003151:00004002\nHID_NAME=Gaming Mouse\n");
+    std::ofstream(hidDev / "report_descriptor", std::ios::binary)
+        .write(reinterpret_cast<const char*>(kTwoCollections.data()), kTwoCollections.size());
+    fs::create_directories(root / "sys/class/hidraw");
+    fs::create_directory_symlink(hidDev / "hidraw/hidraw5", root / "sys/class/hidraw/hidraw5");
+    fs::create_directory_symlink(hidDev, hidDev / "hidraw/hidraw5/device");
+    // A node whose descriptor is unreadable garbage is not offered.
+    const fs::path bad = root / "sys/devices/virtual/0005:0001:0002.0009";
+    fs::create_directories(bad / "hidraw/hidraw2");
+    Write(bad / "uevent", "HID_ID=0005:00000001:00000002\n");
+    Write(bad / "report_descriptor", std::string("\xA1\x01", 2));
+    fs::create_directory_symlink(bad / "hidraw/hidraw2", root / "sys/class/hidraw/hidraw2");
+    fs::create_directory_symlink(bad, bad / "hidraw/hidraw2/device");
+  }
+  void TearDown() override { fs::remove_all(root); }
+  static void Write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+  fs::path root;
+};
+
+TEST_F(SysfsFixture, NodesAreReadWithTheirUsbInterfaceAndRevision) {
+  auto nodes = ScanHidrawNodes((root / "sys").string(), "/dev");
+  ASSERT_EQ(nodes.size(), 2u);  // the scan keeps both; the descriptor is judged later
+  EXPECT_EQ(nodes[0].devNode, "/dev/hidraw2");
+  EXPECT_FALSE(nodes[0].ids.interfaceNumber);
+  const auto& n = nodes[1];
+  EXPECT_EQ(n.devNode, "/dev/hidraw5");
+  EXPECT_EQ(n.ids.vendorId, 0x3151);
+  EXPECT_EQ(n.ids.productId, 0x4002);
+  EXPECT_EQ(n.ids.revision, std::optional<std::uint16_t>(0x0105));
+  EXPECT_EQ(n.ids.interfaceNumber, std::optional<std::uint8_t>(1));
+  EXPECT_EQ(n.descriptor, kTwoCollections);
+}
+
+TEST_F(SysfsFixture, InterfacesListEachCollectionWithWindowsStyleIdsAndSkipBadNodes) {
+  HidrawHid hid((root / "sys").string(), (root / "dev").string());
+  auto list = hid.Interfaces();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 2u);
+  const std::string dev = (root / "dev/hidraw5").string();
+  EXPECT_EQ((*list)[0].path, dev + "#col01");
+  EXPECT_EQ((*list)[1].path, dev + "#col02");
+  EXPECT_EQ((*list)[1].hardwareIds,
+            (std::vector<std::string>{"HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02",
+                                      "HID\\VID_3151&PID_4002&MI_01&Col02", "HID\\VID_3151&UP:FFA0_U:0001",
+                                      "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
+  EXPECT_EQ(hid.PathsOfNode(dev), (std::vector<std::string>{dev + "#col01", dev + "#col02"}));
+  // There is no device node in the fixture: the path is known but cannot be opened.
+  EXPECT_EQ(hid.Open(dev + "#col02", HidOpenMode::Synchronous), nullptr);
+}
+
+TEST(HidrawInterfaces, PathsOutsideTheDeviceFolderAreRefused) {
+  HidrawHid hid("/sys", "/dev");
+  EXPECT_EQ(hid.Open("/dev/null", HidOpenMode::Synchronous), nullptr);
+  EXPECT_EQ(hid.Open("/dev/hidraw0/../null", HidOpenMode::Synchronous), nullptr);
+  EXPECT_EQ(hid.Open("/etc/passwd", HidOpenMode::Synchronous), nullptr);
+}
+
+}  // namespace
