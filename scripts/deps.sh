@@ -11,6 +11,7 @@ pkgs=(
   libglib2.0-dev
   qt6-base-dev libudev-dev libpulse-dev libasound2-dev libdbus-1-dev
   dbus dbus-x11 pulseaudio pulseaudio-utils xdg-user-dirs xvfb
+  systemd libglib2.0-bin
   clang libclang-rt-14-dev
 )
 if [ "${KV_DEPS_WINDOWS:-1}" != "0" ]; then

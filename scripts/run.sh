@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 KV_DEPS_WINDOWS=0 scripts/deps.sh
 dir=$(scripts/build.sh | tail -n 1)
-if [ -x "$dir/app/kvmon" ]; then
-  exec "$dir/app/kvmon" "$@"
+if [ -x "$dir/bin/kvmon" ]; then
+  exec "$dir/bin/kvmon" "$@"
 elif [ -x "$dir/tools/kvstore/kvstore" ]; then
   # Until the monitor is built on this platform, show the settings store it will use.
   exec "$dir/tools/kvstore/kvstore" dump "$@"

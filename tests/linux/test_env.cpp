@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +64,9 @@ void EnsureQtApp() {
   static int argc = 1;
   static char name[] = "kv_linux_tests";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
+  // Widgets need a screen; the tests never show anything on a real one.
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static QApplication app(argc, argv);
 }
 
 const std::string& PrivateBusAddress(std::string* why) {

@@ -1,0 +1,39 @@
+// kvmon on Linux: the monitor with its tray icon, on Qt, D-Bus, hidraw and PulseAudio.
+//   kvmon [--virtual-mouse SOCKET]
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/monitor.h"
+#include "platform/linux/kvmon/virtual_mouse.h"
+#include "platform/linux/linux_platform.h"
+
+int main(int argc, char** argv) {
+  std::string virtualMouse;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--virtual-mouse") == 0 && i + 1 < argc) {
+      virtualMouse = argv[++i];
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("usage: kvmon [--virtual-mouse SOCKET]\n"
+                  "  --virtual-mouse SOCKET  add a simulated mouse whose reports come from SOCKET (see kvmouse)\n");
+      return 0;
+    } else {
+      std::fprintf(stderr, "kvmon: unknown argument '%s' (try --help)\n", argv[i]);
+      return 2;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);  // closing About must not end the monitor
+  try {
+    kv::platform::linux_::LinuxPlatform platform;
+    std::unique_ptr<kv::platform::linux_::VirtualMouse> mouse;
+    if (!virtualMouse.empty())
+      mouse = std::make_unique<kv::platform::linux_::VirtualMouse>(platform.hid, virtualMouse);
+    return kv::RunMonitor(platform.platform());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvmon: %s\n", e.what());
+    return 1;
+  }
+}

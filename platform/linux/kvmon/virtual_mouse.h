@@ -1,0 +1,36 @@
+#pragma once
+// The virtual mouse of `kvmon --virtual-mouse SOCKET`: one simulated HID node with the mouse's
+// control collection (usage page 0xFFA0, usage 1; input reports 7 and 8 of 7 data bytes) whose
+// input reports arrive as datagrams on a local socket (kvmouse sends them).
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/hidraw_hid.h"
+
+namespace kv::platform::linux_ {
+
+class VirtualMouse {
+ public:
+  static constexpr const char* kNodeName = "virtual/kvmouse";
+  static const std::vector<std::uint8_t>& Descriptor();
+
+  // Binds the socket (replacing a stale socket file) and adds the node. Throws
+  // std::runtime_error with one sentence when the socket cannot be made.
+  VirtualMouse(HidrawHid& hid, std::string socketPath);
+  ~VirtualMouse();  // removes the node (its readers see "not connected") and the socket file
+  VirtualMouse(const VirtualMouse&) = delete;
+  VirtualMouse& operator=(const VirtualMouse&) = delete;
+
+ private:
+  void Listen();
+
+  HidrawHid& hid_;
+  std::string socketPath_;
+  int socket_ = -1, wake_ = -1;
+  std::shared_ptr<HidrawHid::VirtualNode> node_;
+  std::thread listener_;
+};
+
+}  // namespace kv::platform::linux_

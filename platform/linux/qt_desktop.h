@@ -1,0 +1,82 @@
+#pragma once
+// Desktop services on Qt 6: tray icon and menu, the content window (About), message boxes, the
+// shell's launch and open, locale, keyboard state, run-time libraries, and the config.ini rule.
+#include <memory>
+#include <string>
+
+#include "platform/dynlib.h"
+#include "platform/keyboard.h"
+#include "platform/linux/linux_core.h"
+#include "platform/locale.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+
+namespace kv::platform::linux_ {
+
+class QtShell : public Shell {
+ public:
+  explicit QtShell(MessageWindows& windows) : windows_(windows) {}
+  std::unique_ptr<TrayIcon> CreateTrayIcon(TrayIconSpec spec) override;
+  std::unique_ptr<ContentWindow> CreateContentWindow(
+      const WindowContent& content, std::function<void(const std::string& element)> onClick) override;
+  void SetApplicationTitle(std::string_view title) override;
+  // Another program's window cannot be raised from outside on Linux desktops: true when the
+  // window is still there (the program raises itself when it gets focus requests of its own).
+  bool ShowAndRaise(WindowHandle window) override;
+  // "KVCFG.EXE" in a folder means "kvcfg" there on Linux: the Windows name is tried first, then
+  // the lower-case name without ".exe".
+  bool Launch(std::string_view path, std::string_view workingDir, ShowStyle style) override;
+  bool OpenUrl(std::string_view url, ShowStyle style) override;
+
+  // The file Launch starts for `path`, "" when neither form exists. Exposed for tests.
+  static std::string ResolveProgram(std::string_view path);
+
+ private:
+  MessageWindows& windows_;
+};
+
+// Modal boxes on a screen; on Qt's offscreen platform (no one could dismiss a box) the text goes
+// to stderr instead and the call returns at once.
+class QtMessageBoxes : public MessageBoxes {
+ public:
+  void ShowError(std::string_view text, std::string_view caption) override;
+};
+
+// Locales from a fixed table of the Windows locale IDs the suite knows; the user's from $LANG.
+class PosixLocale : public Locale {
+ public:
+  std::vector<LocaleInfo> SupportedLocales() override;
+  std::uint16_t SystemDefaultLanguageId() override;
+  std::string UserLanguageAbbreviation() override;
+  // The entry for a POSIX locale name ("zh_CN.UTF-8"), or nullopt. Exposed for tests.
+  static std::optional<LocaleInfo> FromPosixName(std::string_view name);
+};
+
+// Modifier keys as the desktop reports them to Qt (left and right are not told apart; lock keys
+// read as off).
+class QtKeyboard : public Keyboard {
+ public:
+  std::uint8_t KeyState(int virtualKey) override;
+};
+
+// dlopen, the executable's folder first.
+class DlDynamicLibraries : public DynamicLibraries {
+ public:
+  explicit DlDynamicLibraries(Paths& paths) : paths_(paths) {}
+  std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
+
+ private:
+  Paths& paths_;
+};
+
+// Paths of the desktop monitor. config.ini: beside the executable in a build tree (the folder
+// holds a CMakeCache.txt above it); for an installed kvmon $XDG_CONFIG_HOME/kvmon/config.ini
+// (~/.config when unset), else /etc/kvmon/config.ini.
+class DesktopPaths : public LinuxPaths {
+ public:
+  std::string ConfigFile() override;
+  static std::string ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
+                                      const std::string& etcDir);
+};
+
+}  // namespace kv::platform::linux_

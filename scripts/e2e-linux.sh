@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# End-to-end run of kvmon on real Linux services, all started here and private to this run:
+# a D-Bus session bus (dbus-run-session), a PulseAudio daemon with a null source, Qt's offscreen
+# platform, and the virtual mouse. Usage: scripts/e2e-linux.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(cd "${1:-build}" && pwd)
+if [ -z "${KV_E2E_INSIDE_BUS:-}" ]; then
+  exec env KV_E2E_INSIDE_BUS=1 dbus-run-session -- "$0" "$build"
+fi
+
+bin="$build/bin"
+work=$(mktemp -d /tmp/kve2e.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
+export KVMON_REGISTRY="$work/registry.db" QT_QPA_PLATFORM=offscreen
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse" PULSE_SERVER="unix:$work/pulse/native"
+mkdir -p "$PULSE_RUNTIME_PATH"
+
+failures=0
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
+}
+wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
+  local deadline=$(( $(date +%s) + $1 )); shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+mute() { pactl get-source-mute kvtest_mic | awk '{print $2}'; }
+
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit=false \
+  -L "module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native" \
+  -L "module-null-source source_name=kvtest_mic" -L module-null-sink >"$work/pulse.log" 2>&1 &
+pids+=($!)
+wait_for 10 pactl get-source-mute kvtest_mic || { echo "e2e: PulseAudio did not start"; cat "$work/pulse.log"; exit 1; }
+pactl set-default-source kvtest_mic
+
+"$bin/kv_fake_configurator" >"$work/cfg.out" 2>&1 &
+pids+=($!)
+wait_for 10 grep -q ready "$work/cfg.out"
+
+sock="$work/mouse.sock"
+KVMON_DEBUG=1 "$bin/kvmon" --virtual-mouse "$sock" >"$work/kvmon.out" 2>&1 &
+kvmon=$!
+pids+=($kvmon)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon did not start"; cat "$work/kvmon.out"; exit 1; }
+
+# A second copy ends at once with status 0 and leaves the first running.
+status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$work/second.sock" >/dev/null 2>&1 || status=$?
+check "second instance exits 0" 0 "$status"
+check "first instance still runs" yes "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
+
+# Button 3 of profile 0 bound to microphone mute; the monitor is told and reloads.
+"$build/tools/kvstore/kvstore" set-button 0 3 28 >/dev/null
+# The read channel opens about 3 s after start (watcher start-up plus the re-open timer).
+sleep 3.5
+check "microphone starts unmuted" no "$(mute)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = yes ]" || true
+check "press 3 mutes the default source" yes "$(mute)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = no ]" || true
+check "a second press unmutes it" no "$(mute)"
+"$bin/kvmouse" "$sock" press 4
+sleep 0.5
+check "an unbound button changes nothing" no "$(mute)"
+
+# An on-board profile switch: ProfileID written, the configurator told (sent, wParam 3).
+"$bin/kvmouse" "$sock" profile 3
+wait_for 5 grep -q "^7040 3 0$" "$work/cfg.out" || true
+check "configurator got WM_PROFILE_SWITCHED 3" yes "$(grep -q '^7040 3 0$' "$work/cfg.out" && echo yes || echo no)"
+check "ProfileID is 3" 3 "$("$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1)"
+
+# A device notification is posted on unchanged.
+"$bin/kvmouse" "$sock" notify 9
+wait_for 5 grep -q "^7042 9 0$" "$work/cfg.out" || true
+check "configurator got WM_DEVICE_NOTIFY 9" yes "$(grep -q '^7042 9 0$' "$work/cfg.out" && echo yes || echo no)"
+
+# The configurator's WM_PROFILE_CHANGED with lParam 2, through the bus's own tool.
+busctl --user call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN org.kvmon.Window Send utx 7035 0 2 >/dev/null
+check "WM_PROFILE_CHANGED writes ProfileID 2" 2 "$("$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1)"
+
+# Idle cost with the virtual mouse open: context switches and resident memory over 10 s.
+if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then
+  ctx() { awk '/ctxt_switches/ {s += $2} END {print s}' /proc/$kvmon/task/*/status; }
+  before=$(ctx); sleep 10; after=$(ctx)
+  rss=$(awk '/VmRSS/ {print $2, $3}' /proc/$kvmon/status)
+  echo "idle kvmon: $(( after - before )) context switches in 10 s (all threads), VmRSS $rss"
+fi
+
+echo "kvmon debug output:"; sed 's/^/  /' "$work/kvmon.out" | tail -n 20
+if [ "$failures" -ne 0 ]; then echo "e2e: $failures check(s) failed"; exit 1; fi
+echo "e2e: all checks passed"

@@ -1,0 +1,168 @@
+// Desktop services that do not need a person at the screen: the config.ini rule, starting the
+// configurator, locales, run-time libraries, the tray on Qt's offscreen platform, and the virtual
+// mouse from kvmouse's datagrams to a read of its interface.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/linux/kvmon/virtual_mouse.h"
+#include "platform/linux/qt_desktop.h"
+#include "platform/sim/sim_platform.h"
+#include "test_env.h"
+#include "tools/kvmouse/kvmouse.h"
+
+using namespace kv::platform;
+using namespace kv::platform::linux_;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SimWindowsWorld {
+  sim::SimClock clock;
+  sim::SimEventLoop loop{clock};
+  sim::SimWindows windows{loop};
+};
+
+struct TempDir {
+  TempDir() {
+    path = fs::temp_directory_path() / ("kvdesk-" + std::to_string(getpid()) + "-" + std::to_string(++n));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+  fs::path path;
+  static inline int n = 0;
+};
+
+TEST(ConfigFileRule, BuildTreeBesideTheExecutableElseUserThenSystem) {
+  TempDir t;
+  fs::create_directories(t.path / "build/bin");
+  std::ofstream(t / "build/CMakeCache.txt") << "";
+  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "build/bin/", t / "xdg", "/etc/kvmon"), t / "build/bin/config.ini");
+
+  fs::create_directories(t.path / "usr/bin");
+  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), "/etc/kvmon/config.ini");
+  fs::create_directories(t.path / "xdg/kvmon");
+  std::ofstream(t / "xdg/kvmon/config.ini") << "[options]\n";
+  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "xdg/kvmon/config.ini");
+}
+
+TEST(ShellLaunch, FindsTheConfiguratorUnderItsWindowsOrItsLinuxName) {
+  TempDir t;
+  const std::string windowsName = t / "KVCFG.EXE";
+  EXPECT_EQ(QtShell::ResolveProgram(windowsName), "");
+  std::ofstream(t / "kvcfg") << "#!/bin/sh\n";
+  EXPECT_EQ(QtShell::ResolveProgram(windowsName), t / "kvcfg");
+  std::ofstream(windowsName) << "";
+  EXPECT_EQ(QtShell::ResolveProgram(windowsName), windowsName);
+}
+
+TEST(PosixLocales, MapLocaleNamesToWindowsIdsAndAbbreviations) {
+  auto zh = PosixLocale::FromPosixName("zh_CN.UTF-8");
+  ASSERT_TRUE(zh);
+  EXPECT_EQ(zh->languageId, 0x0804);
+  EXPECT_EQ(zh->abbreviatedLanguageName, "CHS");
+  auto de = PosixLocale::FromPosixName("de_AT@euro");  // territory unknown: the language's row
+  ASSERT_TRUE(de);
+  EXPECT_EQ(de->languageId, 0x0407);
+  EXPECT_FALSE(PosixLocale::FromPosixName("C"));
+  EXPECT_FALSE(PosixLocale::FromPosixName(""));
+  PosixLocale locale;
+  EXPECT_GE(locale.SupportedLocales().size(), 10u);
+}
+
+TEST(DynamicLibraries, LoadsByNameOrPathAndResolvesExports) {
+  LinuxPaths paths;
+  DlDynamicLibraries libs(paths);
+  auto m = libs.Load("libm.so.6");
+  ASSERT_NE(m, nullptr);
+  using Cos = double (*)(double);
+  auto cosine = reinterpret_cast<Cos>(m->Symbol("cos"));
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+  EXPECT_EQ(m->Symbol("no_such_export_here"), nullptr);
+  EXPECT_EQ(libs.Load("libgxHook-does-not-exist.so"), nullptr);
+  EXPECT_EQ(libs.Load("/nonexistent/libm.so.6"), nullptr);
+  EXPECT_EQ(libs.Load(""), nullptr);
+}
+
+TEST(QtTray, KeepsItsImageWhenTheIconFileIsMissingOrNotAnImage) {
+  kv::test::EnsureQtApp();
+  TempDir t;
+  LinuxPaths paths;
+  SimWindowsWorld w;
+  QtShell shell(w.windows);
+  std::vector<std::size_t> chosen;
+  auto tray = shell.CreateTrayIcon({{{"Config", true}, {"About", false}, {"Exit", true}},
+                                    "GAMING MOUSE DRIVER",
+                                    [&](std::size_t i) { chosen.push_back(i); },
+                                    nullptr});
+  ASSERT_NE(tray, nullptr);
+  EXPECT_FALSE(tray->SetImageFromFile(t / "logo.ico"));
+  std::ofstream(t / "logo.ico") << "not an icon";
+  EXPECT_FALSE(tray->SetImageFromFile(t / "logo.ico"));
+  QImage image(16, 16, QImage::Format_ARGB32);
+  image.fill(Qt::red);
+  ASSERT_TRUE(image.save(QString::fromStdString(t / "logo.ico"), "ICO"));
+  EXPECT_TRUE(tray->SetImageFromFile(t / "logo.ico"));
+  tray->SetMenuCaption(7, "ignored");  // past the menu: nothing happens
+}
+
+TEST(QtContentWindow, ShowsCentredAndHides) {
+  kv::test::EnsureQtApp();
+  SimWindowsWorld w;
+  QtShell shell(w.windows);
+  WindowContent content{"TKVMONMAIN", 504, 400, true, {}};
+  content.elements.push_back({"BtnOK", ElementKind::ImageButton, -1, 208, 325, 94, 27, "OK", {"Myriad Pro", 13, true}, TextAlign::Center, 0xFFFFFFFFu, {}, true});
+  auto window = shell.CreateContentWindow(content, nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(window->IsVisible());
+  window->Show();
+  EXPECT_TRUE(window->IsVisible());
+  window->Hide();
+  EXPECT_FALSE(window->IsVisible());
+}
+
+TEST(Kvmouse, CommandsMakeTheMouseReports) {
+  using R = std::vector<std::vector<std::uint8_t>>;
+  EXPECT_EQ(kv::kvmouse::ReportsFor("press", "18"), (R{{7, 0, 0, 0x04, 0, 0, 0, 0}, {7, 0, 0, 0, 0, 0, 0, 0}}));
+  EXPECT_EQ(kv::kvmouse::ReportsFor("profile", "3"), (R{{8, 1, 3, 0, 0, 0, 0, 0}}));
+  EXPECT_EQ(kv::kvmouse::ReportsFor("notify", "9"), (R{{8, 2, 9, 0, 0, 0, 0, 0}}));
+  EXPECT_THROW(kv::kvmouse::ReportsFor("press", "24"), std::invalid_argument);
+  EXPECT_THROW(kv::kvmouse::ReportsFor("press", "-1"), std::invalid_argument);
+  EXPECT_THROW(kv::kvmouse::ReportsFor("profile", "x"), std::invalid_argument);
+  EXPECT_THROW(kv::kvmouse::ReportsFor("click", "1"), std::invalid_argument);
+  EXPECT_NE(kv::kvmouse::Send("/nonexistent/kvmouse.sock", {{7, 1}}), "");
+}
+
+TEST(VirtualMouse, ReportsSentByKvmouseAreReadFromItsInterface) {
+  TempDir t;
+  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  const std::string socket = t / "mouse.sock";
+  VirtualMouse mouse(hid, socket);
+  auto list = hid.Interfaces();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 1u);
+  EXPECT_EQ((*list)[0].path, VirtualMouse::kNodeName);
+  auto dev = hid.Open(VirtualMouse::kNodeName, HidOpenMode::Overlapped);
+  ASSERT_NE(dev, nullptr);
+  auto caps = dev->Capabilities();
+  ASSERT_TRUE(caps);
+  EXPECT_EQ(caps->usagePage, 0xFFA0);
+  EXPECT_EQ(caps->usage, 1);
+  EXPECT_EQ(caps->inputReportByteLength, 8);
+  EXPECT_EQ(kv::kvmouse::Send(socket, kv::kvmouse::ReportsFor("press", "3")), "");
+  auto stop = hid.CreateStopEvent();
+  std::vector<std::uint8_t> buf(8);
+  ASSERT_EQ(dev->Read(buf, *stop, 0).status, HidReadStatus::Report);
+  EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 0x08, 0, 0, 0, 0, 0, 0}));
+  ASSERT_EQ(dev->Read(buf, *stop, 0).status, HidReadStatus::Report);
+  EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_THROW(VirtualMouse(hid, t / "other.sock"), std::invalid_argument);  // one per service
+}
+
+}  // namespace
