@@ -126,7 +126,10 @@ TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotif
   }
   const Result r = Run("set-button 2 5 28");
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("could not notify the monitor"), std::string::npos) << r.err;
+  // No monitor runs here: either the platform cannot reach windows at all, or it finds none.
+  EXPECT_TRUE(r.err.find("could not notify the monitor") != std::string::npos ||
+              r.out.find("the monitor is not running") != std::string::npos)
+      << r.out << r.err;
 
   auto dm = StartStore();
   auto after = std::make_unique<kv::TMouseProfileInfo>();
