@@ -75,21 +75,6 @@ TEST(PosixLocales, MapLocaleNamesToWindowsIdsAndAbbreviations) {
   EXPECT_GE(locale.SupportedLocales().size(), 10u);
 }
 
-TEST(DynamicLibraries, LoadsByNameOrPathAndResolvesExports) {
-  LinuxPaths paths;
-  DlDynamicLibraries libs(paths);
-  auto m = libs.Load("libm.so.6");
-  ASSERT_NE(m, nullptr);
-  using Cos = double (*)(double);
-  auto cosine = reinterpret_cast<Cos>(m->Symbol("cos"));
-  ASSERT_NE(cosine, nullptr);
-  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
-  EXPECT_EQ(m->Symbol("no_such_export_here"), nullptr);
-  EXPECT_EQ(libs.Load("libgxHook-does-not-exist.so"), nullptr);
-  EXPECT_EQ(libs.Load("/nonexistent/libm.so.6"), nullptr);
-  EXPECT_EQ(libs.Load(""), nullptr);
-}
-
 TEST(QtTray, KeepsItsImageWhenTheIconFileIsMissingOrNotAnImage) {
   kv::test::EnsureQtApp();
   TempDir t;
