@@ -12,9 +12,18 @@ namespace kv::platform::linux_ {
 
 struct UdevDeviceNotifications::State {
   std::mutex mutex;
-  bool alive = true;
   std::map<int, std::function<void(const DeviceChange&)>> subscribers;
   int next = 1;
+
+  // Main thread. A copy of the list, so a callback may unsubscribe (itself or others).
+  void Deliver(const DeviceChange& change) {
+    std::vector<std::function<void(const DeviceChange&)>> targets;
+    {
+      std::lock_guard lock(mutex);
+      for (auto& [id, fn] : subscribers) targets.push_back(fn);
+    }
+    for (auto& fn : targets) fn(change);
+  }
 };
 
 class UdevDeviceNotifications::Subscription : public DeviceSubscription {
@@ -43,14 +52,7 @@ UdevDeviceNotifications::UdevDeviceNotifications(EventLoop& loop, HidrawHid& hid
   hid_.SetVirtualListener([&loop, state = state_](bool arrived, const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
       DeviceChange change{arrived ? DeviceChangeKind::Arrival : DeviceChangeKind::Removal, true, path};
-      loop.Post([state, change] {
-        std::vector<std::function<void(const DeviceChange&)>> targets;
-        {
-          std::lock_guard lock(state->mutex);
-          for (auto& [id, fn] : state->subscribers) targets.push_back(fn);
-        }
-        for (auto& fn : targets) fn(change);
-      });
+      loop.Post([state, change] { state->Deliver(change); });
     }
   });
 }
@@ -71,14 +73,7 @@ std::unique_ptr<DeviceSubscription> UdevDeviceNotifications::Subscribe(
   return std::make_unique<Subscription>(state_, id);
 }
 
-void UdevDeviceNotifications::Deliver(const DeviceChange& change) {
-  std::vector<std::function<void(const DeviceChange&)>> targets;
-  {
-    std::lock_guard lock(state_->mutex);
-    for (auto& [id, fn] : state_->subscribers) targets.push_back(fn);
-  }
-  for (auto& fn : targets) fn(change);
-}
+void UdevDeviceNotifications::Deliver(const DeviceChange& change) { state_->Deliver(change); }
 
 void UdevDeviceNotifications::OnUdev() {
   udev_device* device = udev_monitor_receive_device(monitor_);

@@ -7,9 +7,12 @@
 #include <QImage>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/linux/kvmon/virtual_mouse.h"
 #include "platform/linux/qt_desktop.h"
+#include "platform/linux/qt_loop.h"
+#include "platform/linux/udev_devices.h"
 #include "platform/sim/sim_platform.h"
 #include "test_env.h"
 #include "tools/kvmouse/kvmouse.h"
@@ -148,6 +151,39 @@ TEST(VirtualMouse, ReportsSentByKvmouseAreReadFromItsInterface) {
   ASSERT_EQ(dev->Read(buf, *stop, 0).status, HidReadStatus::Report);
   EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_THROW(VirtualMouse(hid, t / "other.sock"), std::invalid_argument);  // one per service
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceNotices, EachCollectionOfANodeArrivesAndLeavesOnTheMainLoop) {
+  kv::test::EnsureQtApp();
+  QtEventLoop loop;
+  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  UdevDeviceNotifications devices(loop, hid);
+  std::vector<std::pair<DeviceChangeKind, std::string>> seen;
+  bool offMain = false;
+  auto subscription = devices.Subscribe([&](const DeviceChange& c) {
+    offMain |= !loop.IsMainThread();
+    if (c.deviceInterface) seen.emplace_back(c.kind, c.path);
+  });
+  ASSERT_NE(subscription, nullptr);
+  // Added and removed on another thread, as the virtual mouse's owner may do.
+  std::thread([&] {
+    hid.AddVirtual("virtual/two", {}, {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x30, 0x75, 0x08,
+                                       0x95, 0x01, 0x81, 0x02, 0xC0, 0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,
+                                       0x85, 0x07, 0x09, 0x01, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02, 0xC0});
+    hid.RemoveVirtual("virtual/two");
+  }).join();
+  loop.Post([&] { loop.Quit(0); });
+  loop.Run();
+  EXPECT_FALSE(offMain);
+  using K = DeviceChangeKind;
+  EXPECT_EQ(seen, (std::vector<std::pair<K, std::string>>{{K::Arrival, "virtual/two#col01"},
+                                                            {K::Arrival, "virtual/two#col02"},
+                                                            {K::Removal, "virtual/two#col01"},
+                                                            {K::Removal, "virtual/two#col02"}}));
 }
 
 }  // namespace
