@@ -68,6 +68,27 @@ std::string LinuxPaths::DocumentsDir() {
   return path::FolderExists(docs) ? docs : "";
 }
 
+std::string LinuxPaths::ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
+                                         const std::string& etcDir) {
+  // A config.ini beside the program always wins (a portable copy, as on Windows).
+  if (path::FileExists(exeDir + "config.ini")) return exeDir + "config.ini";
+  std::error_code ec;
+  for (std::filesystem::path p = path::ToFs(exeDir); !p.empty(); p = p.parent_path()) {
+    if (std::filesystem::exists(p / "CMakeCache.txt", ec)) return exeDir + "config.ini";
+    if (p == p.parent_path()) break;
+  }
+  const std::string user = path::Join(path::Join(xdgConfigHome, "kvmon"), "config.ini");
+  if (path::FileExists(user)) return user;
+  return path::Join(etcDir, "config.ini");
+}
+
+std::string LinuxPaths::ConfigFile() {
+  std::string xdg;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') xdg = x;
+  else xdg = Home() + "/.config";
+  return ChooseConfigFile(ExecutableDir(), xdg, "/etc/kvmon");
+}
+
 std::uint32_t LinuxClock::TickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);

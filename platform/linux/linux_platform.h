@@ -21,7 +21,7 @@ class LinuxPlatform {
   Platform& platform() { return platform_; }
 
   SqliteRegistry registry;
-  DesktopPaths paths;
+  LinuxPaths paths;
   LinuxClock clock;
   QtEventLoop loop;
   DbusWindows windows;

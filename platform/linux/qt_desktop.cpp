@@ -325,24 +325,4 @@ std::unique_ptr<DynamicLibrary> DlDynamicLibraries::Load(std::string_view fileNa
   return handle ? std::make_unique<DlLibrary>(handle) : nullptr;
 }
 
-std::string DesktopPaths::ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
-                                           const std::string& etcDir) {
-  std::error_code ec;
-  // A build tree: CMake leaves its cache in the build folder, at or above the executable.
-  for (fs::path p = path::ToFs(exeDir); !p.empty(); p = p.parent_path()) {
-    if (fs::exists(p / "CMakeCache.txt", ec)) return exeDir + "config.ini";
-    if (p == p.parent_path()) break;
-  }
-  const std::string user = path::Join(path::Join(xdgConfigHome, "kvmon"), "config.ini");
-  if (path::FileExists(user)) return user;
-  return path::Join(etcDir, "config.ini");
-}
-
-std::string DesktopPaths::ConfigFile() {
-  std::string xdg;
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') xdg = x;
-  else xdg = std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/.config";
-  return ChooseConfigFile(ExecutableDir(), xdg, "/etc/kvmon");
-}
-
 }  // namespace kv::platform::linux_

@@ -1,6 +1,6 @@
 #pragma once
 // Desktop services on Qt 6: tray icon and menu, the content window (About), message boxes, the
-// shell's launch and open, locale, keyboard state, run-time libraries, and the config.ini rule.
+// shell's launch and open, locale, keyboard state and run-time libraries.
 #include <memory>
 #include <string>
 
@@ -67,16 +67,6 @@ class DlDynamicLibraries : public DynamicLibraries {
 
  private:
   Paths& paths_;
-};
-
-// Paths of the desktop monitor. config.ini: beside the executable in a build tree (the folder
-// holds a CMakeCache.txt above it); for an installed kvmon $XDG_CONFIG_HOME/kvmon/config.ini
-// (~/.config when unset), else /etc/kvmon/config.ini.
-class DesktopPaths : public LinuxPaths {
- public:
-  std::string ConfigFile() override;
-  static std::string ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
-                                      const std::string& etcDir);
 };
 
 }  // namespace kv::platform::linux_

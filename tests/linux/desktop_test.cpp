@@ -45,13 +45,16 @@ TEST(ConfigFileRule, BuildTreeBesideTheExecutableElseUserThenSystem) {
   TempDir t;
   fs::create_directories(t.path / "build/bin");
   std::ofstream(t / "build/CMakeCache.txt") << "";
-  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "build/bin/", t / "xdg", "/etc/kvmon"), t / "build/bin/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "build/bin/", t / "xdg", "/etc/kvmon"), t / "build/bin/config.ini");
 
   fs::create_directories(t.path / "usr/bin");
-  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), "/etc/kvmon/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), "/etc/kvmon/config.ini");
   fs::create_directories(t.path / "xdg/kvmon");
   std::ofstream(t / "xdg/kvmon/config.ini") << "[options]\n";
-  EXPECT_EQ(DesktopPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "xdg/kvmon/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "xdg/kvmon/config.ini");
+  // One beside the program (a portable copy) comes first.
+  std::ofstream(t / "usr/bin/config.ini") << "[options]\n";
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "usr/bin/config.ini");
 }
 
 TEST(ShellLaunch, FindsTheConfiguratorUnderItsWindowsOrItsLinuxName) {
