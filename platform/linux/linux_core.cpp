@@ -86,7 +86,11 @@ std::string LinuxPaths::ConfigFile() {
   std::string xdg;
   if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') xdg = x;
   else xdg = Home() + "/.config";
+#ifdef KV_SYSCONFDIR
+  return ChooseConfigFile(ExecutableDir(), xdg, KV_SYSCONFDIR "/kvmon");
+#else
   return ChooseConfigFile(ExecutableDir(), xdg, "/etc/kvmon");
+#endif
 }
 
 std::uint32_t LinuxClock::TickCount() {
