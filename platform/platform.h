@@ -59,7 +59,7 @@ class RegistryKey {
   virtual void SetDword(std::string_view name, std::uint32_t value) = 0;
   // False when there was no such value.
   virtual bool DeleteValue(std::string_view name) = 0;
-  // Value names in creation order.
+  // Value names in creation order (Windows' registry: in its own enumeration order).
   virtual std::vector<std::string> ValueNames() = 0;
 };
 

@@ -1,0 +1,10 @@
+#include "platform/win32/win32_platform.h"
+
+namespace kv::platform::win32 {
+
+Win32Platform::Win32Platform()
+    : platform_{registry, paths, clock, loop, windows, instance, debug, &messageBoxes} {}
+
+Win32Platform::~Win32Platform() = default;
+
+}  // namespace kv::platform::win32
