@@ -36,7 +36,8 @@ void SplitFolderAndName(std::string_view p, std::string& folder, std::string& na
     folder.clear();
     name = std::string(p);
   } else {
-    folder = std::string(p.substr(0, pos + 1));
+    // The folder ends in this host's own separator, whichever one the path used.
+    folder = std::string(p.substr(0, pos)) + kSep;
     name = std::string(p.substr(pos + 1));
   }
 }

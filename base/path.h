@@ -20,7 +20,7 @@ bool EndsWithSep(std::string_view p);
 std::string WithTrailingSep(std::string_view p);
 // "a" + "b" with one separator between them.
 std::string Join(std::string_view folder, std::string_view name);
-// Splits at the last separator: folder keeps its trailing separator ("" when there is none).
+// Splits at the last separator: folder ends in kSep ("" when there is no separator).
 void SplitFolderAndName(std::string_view p, std::string& folder, std::string& name);
 
 // UTF-8 string <-> std::filesystem::path without the host's narrow code page getting in between.

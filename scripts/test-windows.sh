@@ -2,7 +2,7 @@
 # The Windows leg: cross-builds the tree with mingw-w64 into build-win/ and runs every test of it
 # (unit tests, the win32 contract suites and the end-to-end checks) under Wine, in a private
 # prefix with its own X server (Xvfb), both removed afterwards.
-# Usage: scripts/test-windows.sh [--build-only]
+# Usage: scripts/test-windows.sh [--build-only | ctest options, e.g. -R Win32Loop]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -47,4 +47,4 @@ setsid -f "$wineserver" -p </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8
 setsid -f "$wine" start /min notepad </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
 echo "== Wine prefix ready in $(( $(date +%s) - t0 )) s" >&2
 
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300 "$@"

@@ -66,6 +66,11 @@ TEST(Path, FoldersKeepOneTrailingSeparatorAndSplitAtTheLast) {
   SplitFolderAndName("P1.pfd", folder, name);
   EXPECT_EQ(folder, "");
   EXPECT_EQ(name, "P1.pfd");
+#ifdef _WIN32
+  SplitFolderAndName("C:\\docs\\pre/y.pfd", folder, name);
+  EXPECT_EQ(folder, "C:\\docs\\pre\\");
+  EXPECT_EQ(name, "y.pfd");
+#endif
 }
 
 }  // namespace
