@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/monitor.h"
+#include "base/path.h"
 #include "platform/sim/sim_dynlib.h"
 #include "world.h"
 
@@ -280,7 +281,7 @@ TEST_F(Monitor, TrayImageComesFromTheIconBesideTheProgramWhenItReads) {
   main.reset();
   const std::string folder = w.sim.paths.ExecutableDir() + "images";
   std::filesystem::create_directories(folder + "/0409/icons");
-  const std::string icon = folder + "/0409/icons/logo.ico";
+  const std::string icon = kv::path::Join(kv::path::Join(kv::path::Join(folder, "0409"), "icons"), "logo.ico");
   std::ofstream(icon) << "not really an icon";
   w.shell.SetIconLoadable(false);
   main = std::make_unique<TKVMonMain>(w.platform(), *dm);
