@@ -3,7 +3,10 @@
 namespace kv::platform::win32 {
 
 Win32Platform::Win32Platform()
-    : platform_{registry, paths, clock, loop, windows, instance, debug, &messageBoxes} {}
+    : platform_{registry, paths, clock, loop, windows, instance, debug, &messageBoxes} {
+  platform_.libraries = &libraries;
+  platform_.keyboard = &keyboard;
+}
 
 Win32Platform::~Win32Platform() = default;
 

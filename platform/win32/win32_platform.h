@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/win32_core.h"
+#include "platform/win32/win32_dynlib.h"
 #include "platform/win32/win32_loop.h"
 #include "platform/win32/win32_registry.h"
 
@@ -25,6 +26,8 @@ class Win32Platform {
   Win32SingleInstance instance;
   Win32DebugOutput debug;
   Win32MessageBoxes messageBoxes;
+  Win32DynamicLibraries libraries;
+  Win32Keyboard keyboard;
 
  private:
   Platform platform_;

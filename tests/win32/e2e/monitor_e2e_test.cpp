@@ -1,0 +1,183 @@
+// KVMON.EXE as a user's session sees it: first start, a second copy, the configurator's
+// messages and the ways it ends. Each test starts the monitor from a fresh folder of its own.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "base/path.h"
+#include "platform/win32/wide.h"
+#include "platform/win32/win32_core.h"
+#include "platform/win32/win32_loop.h"
+
+using namespace kv::platform;
+using namespace kv::platform::win32;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr UINT kProfileChanged = 7035, kMonitorExit = 7036;
+constexpr wchar_t kStoreKey[] = L"software\\software\\KVgmmouse";
+
+// The build's Linux paths, as Wine's Z: drive shows them.
+std::wstring FromBuild(const char* linuxPath) {
+  std::wstring w = L"Z:" + Widen(linuxPath);
+  for (auto& c : w)
+    if (c == L'/') c = L'\\';
+  return w;
+}
+
+bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    MSG msg;  // keep this thread's own windows answering
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(20);
+  }
+  return true;
+}
+
+HWND MonitorWindow() { return FindWindowW(L"TKVMONMAIN", nullptr); }
+
+class Monitor {
+ public:
+  explicit Monitor(const std::wstring& exe) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    std::wstring cmd = L"\"" + exe + L"\"";
+    const std::wstring dir = exe.substr(0, exe.find_last_of(L'\\'));
+    if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi_))
+      CloseHandle(pi_.hThread);
+    else
+      pi_.hProcess = nullptr;
+  }
+  ~Monitor() {
+    if (!pi_.hProcess) return;
+    if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 99);
+    WaitForSingleObject(pi_.hProcess, 5000);
+    CloseHandle(pi_.hProcess);
+  }
+  bool Started() const { return pi_.hProcess != nullptr; }
+  // nullopt while it still runs after `limit`.
+  std::optional<DWORD> WaitExit(DWORD limitMs) {
+    if (WaitForSingleObject(pi_.hProcess, limitMs) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+  }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+std::optional<std::pair<DWORD, std::vector<BYTE>>> StoredValue(const wchar_t* name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  DWORD type = 0, size = 0;
+  std::optional<std::pair<DWORD, std::vector<BYTE>>> out;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::vector<BYTE> data(size);
+    if (RegQueryValueExW(key, name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
+      out.emplace(type, std::move(data));
+  }
+  RegCloseKey(key);
+  return out;
+}
+
+class MonitorE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A fresh user: no stored profiles, no profile folders, the monitor alone in its folder.
+    RegDeleteTreeW(HKEY_CURRENT_USER, kStoreKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kStoreKey);
+    docs_ = Win32Paths().DocumentsDir();
+    ASSERT_FALSE(docs_.empty());
+    std::filesystem::remove_all(kv::path::ToFs(kv::path::Join(docs_, "Profile")));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"kvmon-e2e-" + std::to_wstring(GetCurrentProcessId());
+    std::filesystem::create_directories(dir_);
+    exe_ = dir_ + L"\\KVMON.EXE";
+    ASSERT_TRUE(CopyFileW(FromBuild(KV_E2E_MONITOR).c_str(), exe_.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FromBuild(KV_E2E_HOOK).c_str(), (dir_ + L"\\gxHook.dll").c_str(), FALSE));
+    ASSERT_EQ(MonitorWindow(), nullptr) << "a monitor from an earlier run is still there";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string docs_;
+  std::wstring dir_, exe_;
+};
+
+TEST_F(MonitorE2e, FirstStartWritesTheDefaultRecordsAndFoldersAndCloseEndsItWithZero) {
+  Monitor monitor(exe_);
+  ASSERT_TRUE(monitor.Started());
+  ASSERT_TRUE(WaitFor([] { return MonitorWindow() != nullptr; })) << "no TKVMONMAIN window";
+  auto group = StoredValue(L"ProfileSettingGroup.pfd");
+  auto all = StoredValue(L"allsettings.pfd");
+  ASSERT_TRUE(group && all);
+  EXPECT_EQ(group->first, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(group->second.size(), 30964u);
+  EXPECT_EQ(all->first, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(all->second.size(), 30954u);
+  EXPECT_TRUE(kv::path::FolderExists(kv::path::Join(docs_, "Profile")));
+  // One macro folder per profile inside the profile folder.
+  int macroFolders = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(kv::path::ToFs(kv::path::Join(docs_, "Profile")), ec)) {
+    const std::string name = kv::path::FromFs(e.path().filename());
+    if (e.is_directory() && name.size() > 7 && name.ends_with("_Macros")) ++macroFolders;
+  }
+  EXPECT_EQ(macroFolders, 5);
+  PostMessageW(MonitorWindow(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
+  EXPECT_EQ(MonitorWindow(), nullptr);
+}
+
+TEST_F(MonitorE2e, ASecondCopyEndsAtOnceWithZeroAndLeavesTheFirstRunning) {
+  Monitor first(exe_);
+  ASSERT_TRUE(WaitFor([] { return MonitorWindow() != nullptr; }));
+  HWND window = MonitorWindow();
+  Monitor second(exe_);
+  ASSERT_TRUE(second.Started());
+  EXPECT_EQ(second.WaitExit(15000), std::optional<DWORD>(0));
+  EXPECT_EQ(first.WaitExit(0), std::nullopt) << "the first copy must keep running";
+  EXPECT_EQ(MonitorWindow(), window);
+  // The end of the session ends it cleanly too.
+  EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), TRUE);
+  PostMessageW(window, WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(first.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+TEST_F(MonitorE2e, ConfiguratorMessagesReloadRecordTheProfileAndHearTheExit) {
+  Win32EventLoop loop;
+  Win32Windows windows;
+  std::vector<WindowMessage> heard;
+  auto configurator = windows.Create("TKVCFGMAIN", [&](const WindowMessage& m) -> std::intptr_t {
+    heard.push_back(m);
+    return 0;
+  });
+  ASSERT_NE(configurator, nullptr);
+  Monitor monitor(exe_);
+  ASSERT_TRUE(WaitFor([] { return MonitorWindow() != nullptr; }));
+  PostMessageW(MonitorWindow(), kProfileChanged, 0, 2);
+  ASSERT_TRUE(WaitFor([] {
+    auto v = StoredValue(L"ProfileID");
+    return v && v->first == REG_DWORD && v->second == std::vector<BYTE>{2, 0, 0, 0};
+  })) << "ProfileID did not become 2";
+  PostMessageW(MonitorWindow(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    for (auto& m : heard)
+      if (m.msg == kMonitorExit) return true;
+    return false;
+  })) << "the configurator was not told";
+  EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+}  // namespace
