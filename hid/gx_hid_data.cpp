@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/ini_file.h"
 #include "base/strings.h"
 #include "hid/gx_hid_read_thread.h"
+#include "profile/options.h"
 
 namespace kv {
 
@@ -20,7 +20,6 @@ struct TgxHIDData::SharedStop {
 namespace {
 std::mutex gStopMutex;
 std::weak_ptr<void> gStop;  // the current SharedStop
-constexpr int kMaxIncludeIds = 101;
 }  // namespace
 
 TgxHIDData::TgxHIDData(platform::Platform& platform) : platform_(platform), hid_(platform.hid) {
@@ -44,12 +43,7 @@ TgxHIDData::~TgxHIDData() {
 }
 
 void TgxHIDData::LoadIncludeHIDDeviceList() {
-  const IniFile ini = IniFile::Load(platform_.paths.ConfigFile());
-  for (int n = 1; n <= kMaxIncludeIds; ++n) {
-    std::string id = ini.ReadString("IncludeHIDDeviceList", "id" + std::to_string(n), "");
-    if (id.empty()) break;
-    FHidDeviceList.push_back(std::move(id));
-  }
+  FHidDeviceList = kv::LoadIncludeHIDDeviceList(platform_.paths);
 }
 
 bool TgxHIDData::Passes(Filter filter, const std::string& id,

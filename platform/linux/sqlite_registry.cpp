@@ -195,7 +195,7 @@ SqliteRegistry::SqliteRegistry(std::string file) : file_(std::move(file)) {
     } else if (found != kSchemaVersion) {
       Fail("the settings store has an unknown format version " + std::to_string(found));
     }
-    sqlite3_exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", nullptr, nullptr,
+    sqlite3_exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;", nullptr, nullptr,
                  nullptr);
   } catch (...) {
     sqlite3_close(db_);

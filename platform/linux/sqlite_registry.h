@@ -1,6 +1,7 @@
 #pragma once
 // The Linux settings store: the registry model in one SQLite database. Each write is its own
-// transaction, journaled (WAL, synchronous FULL), so a crash mid-write leaves the previous value.
+// transaction, journaled (WAL), so a crash mid-write leaves the previous value. WAL with
+// synchronous NORMAL keeps every commit atomic; only a power loss may drop the last few commits.
 #include <mutex>
 #include <string>
 

@@ -53,7 +53,7 @@ constexpr bool ListsInCreationOrder() {
   return true;
 }
 
-std::vector<std::string> Sorted(std::vector<std::string> v) {
+[[maybe_unused]] std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;
 }
