@@ -61,12 +61,17 @@ void TgxHidDeviceReadThread::Execute() {
   auto stopped = [this] {
     return aborted_.load() || stop_.event->Generation() != stop_.generation;
   };
+  // A device that fails every read would make this loop spin at full speed; after this many
+  // failures in a row it is treated as gone.
+  constexpr int kMaxFailedReadsInARow = 64;
+  int failedInARow = 0;
   // Without a device or a report length there is nothing to read: end at once.
   while (FDevice && FInputReportLength > 0 && !stopped()) {
     std::fill(FReport.begin(), FReport.end(), 0);
     const platform::HidReadResult r = FDevice->Read(FReport, *stop_.event, stop_.generation);
     if (aborted_) break;
     if (r.status == platform::HidReadStatus::Report) {
+      failedInARow = 0;
       NumBytesRead = r.bytes;
       if (NumBytesRead == 0) continue;
       if (FHIDData.FastOnData)
@@ -75,13 +80,15 @@ void TgxHidDeviceReadThread::Execute() {
         DeliverOnMainThread();
       continue;
     }
-    if (r.status == platform::HidReadStatus::Failed) continue;  // the next read may work
-    if (r.status == platform::HidReadStatus::Cancelled ||
+    const bool givenUp =
+        r.status == platform::HidReadStatus::Failed && ++failedInARow >= kMaxFailedReadsInARow;
+    if (r.status == platform::HidReadStatus::Failed && !givenUp) continue;  // the next may work
+    if (givenUp || r.status == platform::HidReadStatus::Cancelled ||
         r.status == platform::HidReadStatus::NotConnected) {
       FHIDData.platform_.debug.Write(kNotConnectedTrace);
       if (FHIDData.OnDeviceNotConnected) FHIDData.OnDeviceNotConnected(FDeviceID, FDevicePath);
     }
-    break;  // Stopped, InvalidHandle, Cancelled, NotConnected
+    break;  // Stopped, InvalidHandle, Cancelled, NotConnected, or failing for good
   }
   {
     // Every read has returned: the device may go, and the buffer with it. Abort may be calling

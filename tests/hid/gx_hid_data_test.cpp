@@ -187,6 +187,30 @@ TEST_F(HidTest, UnpluggingEndsTheThreadWithOneTraceAndTheHandlerOnTheReadThread)
   EXPECT_EQ(reports, 0);
 }
 
+TEST_F(HidTest, ADeviceThatFailsEveryReadEndsItsThreadInsteadOfSpinning) {
+  const auto a = Plug("a", kMouseIds);
+  auto data = MakeData();
+  std::atomic<int> notConnected{0};
+  std::atomic<int> reports{0};
+  data->OnDeviceNotConnected = [&](auto&&...) { ++notConnected; };
+  data->OnData = [&](auto&&...) { ++reports; };
+  data->HidFindAndReadDevice(kMouseUsage, "*");
+  ASSERT_TRUE(hid.WaitForReaders(a, 1));
+  // Failures with a report between them are transient: the reader goes on.
+  for (int i = 0; i < 63; ++i) hid.InputError(a, platform::sim::kSimErrorGenFailure);
+  hid.Input(a, {7, 1, 0, 0, 0, 0, 0, 0});
+  for (int i = 0; i < 63; ++i) hid.InputError(a, platform::sim::kSimErrorGenFailure);
+  hid.Input(a, {7, 2, 0, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(WaitFor([&] { return reports == 2; }));
+  EXPECT_EQ(data->RunningThreads(), 1u);
+  EXPECT_EQ(notConnected, 0);
+  // An unbroken run of failures ends the thread through the "not connected" path.
+  for (int i = 0; i < 64; ++i) hid.InputError(a, platform::sim::kSimErrorGenFailure);
+  ASSERT_TRUE(WaitFor([&] { return data->RunningThreads() == 0; }));
+  EXPECT_EQ(notConnected, 1);
+  EXPECT_EQ(hid.OpenObjects(a), 0u);
+}
+
 TEST_F(HidTest, StopReadPulsesFor20msAndLaterThreadsRun) {
   const auto a = Plug("a", kMouseIds);
   const auto b = Plug("b", kMouseIds);  // two interfaces of one device
