@@ -7,7 +7,7 @@
 #include "app/monitor.h"
 #include "base/path.h"
 #include "platform/sim/sim_dynlib.h"
-#include "world.h"
+#include "monitor_fixture.h"
 
 using namespace kv;
 using namespace std::chrono_literals;
@@ -15,26 +15,11 @@ using kvtest::World;
 
 namespace {
 
-class Monitor : public ::testing::Test {
+class Monitor : public kvtest::MonitorFixture {
  protected:
   void SetUp() override {
-    lang::ResetTranslationTable();
+    MonitorFixture::SetUp();
     std::ofstream(w.sim.paths.ConfigFile()) << "[Options]\nProfileRegFolder=kvtest\n";
-  }
-  void TearDown() override {
-    main.reset();
-    dm.reset();
-    lang::ResetTranslationTable();
-  }
-  void Start() {
-    dm = std::make_unique<TDM>(w.platform());
-    main = std::make_unique<TKVMonMain>(w.platform(), *dm);
-  }
-  // What the configurator does before it tells the monitor: edit through a store of its own.
-  void BindButton(int button, std::uint16_t functionCode) {
-    TDM cfg(w.platform());
-    cfg.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = functionCode;
-    cfg.SaveCurrentProfileInfoToRegistry();
   }
   void SetStoredLanguage(int language) {
     TDM cfg(w.platform());
@@ -46,16 +31,6 @@ class Monitor : public ::testing::Test {
                          static_cast<std::uint16_t>(data.size()));
   }
   std::vector<std::string> Calls() { return w.log.Lines(); }
-  std::optional<std::uint32_t> StoredProfileId() {
-    auto v = w.sim.registry.Value(platform::RootKey::CurrentUser, dm->FOptionsFromConfigFile.ProfileRegFolder,
-                                  "ProfileID");
-    if (!v || v->data.size() != 4) return std::nullopt;
-    return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | std::uint32_t(v->data[3]) << 24;
-  }
-
-  World w;
-  std::unique_ptr<TDM> dm;
-  std::unique_ptr<TKVMonMain> main;
 };
 
 TEST_F(Monitor, DecodingPostsOneEventPerSingleButtonAndNothingElse) {

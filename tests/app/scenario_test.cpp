@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/monitor.h"
-#include "world.h"
+#include "monitor_fixture.h"
 
 using namespace kv;
 using namespace std::chrono_literals;
@@ -16,23 +16,8 @@ namespace {
 const std::vector<std::uint8_t> kPress0 = {7, 0x01, 0, 0, 0, 0, 0, 0};
 const std::vector<std::uint8_t> kRelease = {7, 0, 0, 0, 0, 0, 0, 0};
 
-class Scenario : public ::testing::Test {
+class Scenario : public kvtest::MonitorFixture {
  protected:
-  void SetUp() override { lang::ResetTranslationTable(); }
-  void TearDown() override {
-    main.reset();
-    dm.reset();
-    lang::ResetTranslationTable();
-  }
-  void Start() {
-    dm = std::make_unique<TDM>(w.platform());
-    main = std::make_unique<TKVMonMain>(w.platform(), *dm);
-  }
-  void BindButton(int button, std::uint16_t functionCode) {
-    TDM cfg(w.platform());
-    cfg.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[button].FunctionCode = functionCode;
-    cfg.SaveCurrentProfileInfoToRegistry();
-  }
   bool Until(const std::function<bool()>& pred) { return w.sim.loop.RunUntil(pred); }
   // Exactly one read thread, waiting on the mouse. Reaching the wait needs no main-thread
   // work, and a stopped thread ends on its own, so both are waited for in real time.
@@ -42,16 +27,6 @@ class Scenario : public ::testing::Test {
       std::this_thread::sleep_for(1ms);
     return main->gxHIDData1->RunningThreads() == 1 && w.hid.WaitingReads(path) == 1;
   }
-  std::optional<std::uint32_t> StoredProfileId() {
-    auto v = w.sim.registry.Value(platform::RootKey::CurrentUser,
-                                  dm->FOptionsFromConfigFile.ProfileRegFolder, "ProfileID");
-    if (!v || v->data.size() != 4) return std::nullopt;
-    return v->data[0] | v->data[1] << 8 | v->data[2] << 16 | std::uint32_t(v->data[3]) << 24;
-  }
-
-  World w;
-  std::unique_ptr<TDM> dm;
-  std::unique_ptr<TKVMonMain> main;
 };
 
 TEST_F(Scenario, MouseAbsentAtStartThenPluggedInOpensAfterItsArrival) {
