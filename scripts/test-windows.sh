@@ -23,9 +23,11 @@ cmake --build "$build" -j "$jobs" >&2
 work=$(mktemp -d /tmp/kvmon-wine.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
+pulse_pid=""
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -37,6 +39,20 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "test-windows.sh: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$work/display")"
+
+# Core Audio under Wine has a capture device only while a PulseAudio daemon runs: this run's own,
+# in a private runtime folder (so it also runs as root, next to any other daemon), with a null source
+# as the default microphone. Wine's processes reach it through PULSE_SERVER.
+pulse="$work/pulse"
+mkdir -p "$pulse" && chmod 700 "$pulse"
+export PULSE_RUNTIME_PATH="$pulse" PULSE_STATE_PATH="$pulse" PULSE_SERVER="unix:$pulse/native"
+HOME="$pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit=false \
+  -L "module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" \
+  -L "module-null-source source_name=kvtest_mic" -L module-null-sink </dev/null >"$work/pulse.log" 2>&1 &
+pulse_pid=$!
+for _ in $(seq 100); do pactl set-default-source kvtest_mic >/dev/null 2>&1 && break; sleep 0.1; done
+pactl get-default-source 2>/dev/null | grep -qx kvtest_mic || {
+  echo "test-windows.sh: PulseAudio did not start" >&2; cat "$work/pulse.log" >&2; exit 1; }
 
 t0=$(date +%s)
 "$wine" wineboot -i >/dev/null 2>&1

@@ -6,6 +6,7 @@ Win32Platform::Win32Platform()
     : platform_{registry, paths, clock, loop, windows, instance, debug, &messageBoxes} {
   platform_.libraries = &libraries;
   platform_.keyboard = &keyboard;
+  platform_.audio = &audio;
 }
 
 Win32Platform::~Win32Platform() = default;

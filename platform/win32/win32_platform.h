@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_core.h"
 #include "platform/win32/win32_dynlib.h"
 #include "platform/win32/win32_loop.h"
@@ -28,6 +29,7 @@ class Win32Platform {
   Win32MessageBoxes messageBoxes;
   Win32DynamicLibraries libraries;
   Win32Keyboard keyboard;
+  Win32Audio audio;
 
  private:
   Platform platform_;
