@@ -170,12 +170,17 @@ struct RecordedBoxes : MessageBoxes {
   std::vector<std::string> shown;
 };
 
-TEST(Win32AudioToggle, WithADaemonTheMonitorsToggleInvertsTheMuteItReadsBack) {
-  if (!DaemonPromised()) GTEST_SKIP() << "no sound server named for this run (PULSE_SERVER)";
+// The monitor's microphone toggle on the real audio service.
+class Win32AudioToggle : public ::testing::Test {
+ protected:
   Win32Audio win32;
-  WatchedAudio audio(win32);
+  WatchedAudio audio{win32};
   RecordedBoxes boxes;
-  kv::MicrophoneControl mic(&audio, &boxes);
+  kv::MicrophoneControl mic{&audio, &boxes};
+};
+
+TEST_F(Win32AudioToggle, WithADaemonTheMonitorsToggleInvertsTheMuteItReadsBack) {
+  if (!DaemonPromised()) GTEST_SKIP() << "no sound server named for this run (PULSE_SERVER)";
   mic.OpenCaptureEndpoint();
   ASSERT_TRUE(mic.EndpointOpen());
   ASSERT_NE(audio.held, nullptr);
@@ -189,7 +194,7 @@ TEST(Win32AudioToggle, WithADaemonTheMonitorsToggleInvertsTheMuteItReadsBack) {
   EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST(Win32AudioToggle, AClosedEndpointWithItsNotificationReleasesTheCallback) {
+TEST(Win32AudioEndpoint, AClosedEndpointWithItsNotificationReleasesTheCallback) {
   if (!DaemonPromised()) GTEST_SKIP() << "no sound server named for this run (PULSE_SERVER)";
   Win32Audio audio;
   auto ep = audio.OpenDefaultCaptureEndpoint();
@@ -217,13 +222,9 @@ TEST(Win32AudioToggle, AClosedEndpointWithItsNotificationReleasesTheCallback) {
 // nothing and shows nothing, and each toggle tries the open again. Wine hands a process the Unix
 // environment it was started with, so CTest runs this alone with a dead PULSE_SERVER
 // (Win32AudioWithoutACaptureDevice in CMakeLists.txt).
-TEST(Win32AudioToggle, WithoutACaptureDeviceTheToggleDoesNothingAndShowsNothing) {
+TEST_F(Win32AudioToggle, WithoutACaptureDeviceTheToggleDoesNothingAndShowsNothing) {
   if (!EnvVar(L"KV_TEST_NO_CAPTURE_DEVICE"))
     GTEST_SKIP() << "runs only with its sound server gone (see Win32AudioWithoutACaptureDevice)";
-  Win32Audio win32;
-  WatchedAudio audio(win32);
-  RecordedBoxes boxes;
-  kv::MicrophoneControl mic(&audio, &boxes);
   mic.OpenCaptureEndpoint();
   EXPECT_FALSE(mic.EndpointOpen());
   mic.MicrophoneMute();
