@@ -45,7 +45,8 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 # as the default microphone. Wine's processes reach it through PULSE_SERVER.
 pulse="$work/pulse"
 mkdir -p "$pulse" && chmod 700 "$pulse"
-export PULSE_RUNTIME_PATH="$pulse" PULSE_STATE_PATH="$pulse" PULSE_SERVER="unix:$pulse/native"
+export PULSE_RUNTIME_PATH="$pulse" PULSE_STATE_PATH="$pulse" PULSE_SERVER="unix:$pulse/native" \
+  PULSE_COOKIE="$pulse/cookie"
 HOME="$pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit=false \
   -L "module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" \
   -L "module-null-source source_name=kvtest_mic" -L module-null-sink </dev/null >"$work/pulse.log" 2>&1 &
