@@ -7,6 +7,8 @@ Win32Platform::Win32Platform()
   platform_.libraries = &libraries;
   platform_.keyboard = &keyboard;
   platform_.audio = &audio;
+  platform_.shell = &shell;
+  platform_.locale = &locale;
 }
 
 Win32Platform::~Win32Platform() = default;

@@ -7,8 +7,10 @@
 #include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_core.h"
 #include "platform/win32/win32_dynlib.h"
+#include "platform/win32/win32_locale.h"
 #include "platform/win32/win32_loop.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_shell.h"
 
 namespace kv::platform::win32 {
 
@@ -30,6 +32,8 @@ class Win32Platform {
   Win32DynamicLibraries libraries;
   Win32Keyboard keyboard;
   Win32Audio audio;
+  Win32Shell shell{loop};
+  Win32Locale locale;
 
  private:
   Platform platform_;

@@ -5,13 +5,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <thread>
 
+#include "app/monitor.h"
 #include "base/path.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_core.h"
 #include "platform/win32/win32_loop.h"
+#include "platform/win32/win32_platform.h"
+#include "tests/win32/popup_menu.h"
 
 using namespace kv::platform;
 using namespace kv::platform::win32;
@@ -19,7 +23,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr UINT kProfileChanged = 7035, kMonitorExit = 7036;
+constexpr UINT kProfileChanged = 7035, kMonitorExit = 7036, kGlobalSettingsChanged = 7037;
+constexpr std::size_t kCurrentLanguageOffset = 30952;  // in "allsettings.pfd"
 constexpr wchar_t kStoreKey[] = L"software\\software\\KVgmmouse";
 
 // The build's Linux paths, as Wine's Z: drive shows them.
@@ -178,6 +183,59 @@ TEST_F(MonitorE2e, ConfiguratorMessagesReloadRecordTheProfileAndHearTheExit) {
     return false;
   })) << "the configurator was not told";
   EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+// A process cannot read another process's menus under Wine (GetMenuStringW on a foreign menu
+// fails with ERROR_INVALID_MENU_HANDLE), so the monitor runs in this process, on this thread, on
+// the real Win32 platform, and another thread plays the configurator and the user.
+TEST_F(MonitorE2e, StoredLanguageOneSwitchesTheTrayMenuToConfigAndExit) {
+  Win32Platform native;
+  std::vector<std::wstring> before, after;
+  std::atomic<bool> heardExit = false;
+  std::string failure;
+  std::thread configurator([&] {
+    auto fail = [&](std::string why) {
+      failure = std::move(why);
+      native.loop.Quit(3);
+    };
+    Win32Windows windows;
+    auto cfg = windows.Create("TKVCFGMAIN", [&](const WindowMessage& m) -> std::intptr_t {
+      if (m.msg == kMonitorExit) heardExit = true;
+      return 0;
+    });
+    if (!cfg) return fail("no configurator window");
+    HWND tray = nullptr;
+    if (!WaitFor([&] { return MonitorWindow() && (tray = FindWindowW(kTrayWindowClass, nullptr)); }))
+      return fail("the monitor showed no tray icon");
+    HWND popup = kvtest::RightClickTray(tray);
+    if (!popup) return fail("the tray menu did not open");
+    before = kvtest::PopupCaptions(popup);
+    kvtest::PressKeys(popup, {VK_ESCAPE});
+    if (!kvtest::WaitClosed(popup)) return fail("the tray menu did not close");
+
+    auto all = StoredValue(L"allsettings.pfd");
+    if (!all || all->second.size() != 30954u) return fail("no all-profiles record");
+    all->second[kCurrentLanguageOffset] = 1;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+      return fail("cannot open the store");
+    RegSetValueExW(key, L"allsettings.pfd", 0, REG_BINARY, all->second.data(), static_cast<DWORD>(all->second.size()));
+    RegCloseKey(key);
+    SendMessageW(MonitorWindow(), kGlobalSettingsChanged, 0, 0);
+
+    popup = kvtest::RightClickTray(tray);
+    if (!popup) return fail("the tray menu did not open again");
+    after = kvtest::PopupCaptions(popup);
+    kvtest::PressKeys(popup, {VK_DOWN, VK_DOWN, VK_RETURN});  // Exit
+    if (!WaitFor([&] { return heardExit.load(); })) return fail("Exit did not tell the configurator");
+  });
+  const int code = kv::RunMonitor(native.platform());
+  configurator.join();
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(before, (std::vector<std::wstring>{L"打开配置", L"退出软件"}));
+  EXPECT_EQ(after, (std::vector<std::wstring>{L"Config", L"Exit"}));
+  EXPECT_TRUE(heardExit);
 }
 
 }  // namespace
