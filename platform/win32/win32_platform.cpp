@@ -9,6 +9,8 @@ Win32Platform::Win32Platform()
   platform_.audio = &audio;
   platform_.shell = &shell;
   platform_.locale = &locale;
+  platform_.hid = &hid;
+  platform_.devices = &devices;
 }
 
 Win32Platform::~Win32Platform() = default;

@@ -7,6 +7,7 @@
 #include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_core.h"
 #include "platform/win32/win32_dynlib.h"
+#include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_locale.h"
 #include "platform/win32/win32_loop.h"
 #include "platform/win32/win32_registry.h"
@@ -34,6 +35,8 @@ class Win32Platform {
   Win32Audio audio;
   Win32Shell shell{loop};
   Win32Locale locale;
+  Win32Hid hid;
+  Win32DeviceNotifications devices{hid};
 
  private:
   Platform platform_;

@@ -49,14 +49,15 @@ inline const std::vector<std::uint8_t> kVendorDescriptor = {
     0xC0,
 };
 
+// A skip must come from the test body itself: GTEST_SKIP only returns from the function it is in.
+#define KV_HID_NEED_DEVICES() \
+  if (!this->env.CanPlug()) GTEST_SKIP() << "this environment cannot make virtual HID devices"
+
 template <typename Env>
 class HidContract : public ::testing::Test {
  protected:
   Env env;
   Hid& hid() { return env.hid(); }
-  void NeedDevices() {
-    if (!env.CanPlug()) GTEST_SKIP() << "this environment cannot make virtual HID devices";
-  }
 };
 
 TYPED_TEST_SUITE_P(HidContract);
@@ -83,7 +84,7 @@ TYPED_TEST_P(HidContract, AnAbsentPathDoesNotOpen) {
 }
 
 TYPED_TEST_P(HidContract, APluggedInterfaceIsListedWithItsCapabilities) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto list = this->hid().Interfaces();
   ASSERT_TRUE(list);
@@ -106,7 +107,7 @@ TYPED_TEST_P(HidContract, APluggedInterfaceIsListedWithItsCapabilities) {
 }
 
 TYPED_TEST_P(HidContract, EveryOverlappedOpenReadsEachReportAndSynchronousOpensCannotRead) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto a = this->hid().Open(path, HidOpenMode::Overlapped);
   auto b = this->hid().Open(path, HidOpenMode::Overlapped);
@@ -131,7 +132,7 @@ TYPED_TEST_P(HidContract, EveryOverlappedOpenReadsEachReportAndSynchronousOpensC
 }
 
 TYPED_TEST_P(HidContract, AStopOrACancelEndsABlockedReadAndAStaleGenerationEndsItAtOnce) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto dev = this->hid().Open(path, HidOpenMode::Overlapped);
   ASSERT_TRUE(dev);
@@ -165,7 +166,7 @@ TYPED_TEST_P(HidContract, AStopOrACancelEndsABlockedReadAndAStaleGenerationEndsI
 }
 
 TYPED_TEST_P(HidContract, UnpluggingEndsAPendingReadAsNotConnected) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto dev = this->hid().Open(path, HidOpenMode::Overlapped);
   ASSERT_TRUE(dev);
@@ -184,7 +185,7 @@ TYPED_TEST_P(HidContract, UnpluggingEndsAPendingReadAsNotConnected) {
 }
 
 TYPED_TEST_P(HidContract, OutputAndFeatureReportsReachTheDevice) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto dev = this->hid().Open(path, HidOpenMode::Synchronous);
   ASSERT_TRUE(dev);
@@ -202,7 +203,7 @@ TYPED_TEST_P(HidContract, OutputAndFeatureReportsReachTheDevice) {
 }
 
 TYPED_TEST_P(HidContract, UsageQueriesDescribeTheButtonsOfAnInputReport) {
-  this->NeedDevices();
+  KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
   auto dev = this->hid().Open(path, HidOpenMode::Synchronous);
   ASSERT_TRUE(dev);
