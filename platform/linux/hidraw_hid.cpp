@@ -21,6 +21,7 @@
 
 #include "base/strings.h"
 #include "hid/report_descriptor.h"
+#include "platform/waiter_stop_event.h"
 
 namespace kv::platform::linux_ {
 namespace fs = std::filesystem;
@@ -150,57 +151,14 @@ std::vector<HidrawNode> ScanHidrawNodes(const std::string& sysRoot, const std::s
 
 // --- stop event ---------------------------------------------------------------------------------
 
-// Every waiting read registers its own wake-up descriptor; Set writes to each, so a read never
-// misses a stop that happens between its check and its wait.
-class HidrawHid::StopEvent : public HidStopEvent {
+// Waiting reads register their wake-up descriptor (an eventfd).
+class HidrawHid::StopEvent : public WaiterStopEvent<int> {
  public:
-  void Set() override {
-    std::lock_guard lock(mutex_);
-    if (!set_) {
-      set_ = true;
-      ++generation_;
-    }
-    for (int fd : waiters_) Wake(fd);
-  }
-  void Reset() override {
-    std::lock_guard lock(mutex_);
-    set_ = false;
-  }
-  bool IsSet() const override {
-    std::lock_guard lock(mutex_);
-    return set_;
-  }
-  std::uint64_t Generation() const override {
-    std::lock_guard lock(mutex_);
-    return generation_;
-  }
-  void Pulse(std::chrono::milliseconds hold) override {
-    Set();
-    std::this_thread::sleep_for(hold);
-    Reset();
-  }
-  void AddWaiter(int fd) {
-    std::lock_guard lock(mutex_);
-    waiters_.insert(fd);
-  }
-  void RemoveWaiter(int fd) {
-    std::lock_guard lock(mutex_);
-    waiters_.erase(fd);
-  }
-  bool Stopped(std::uint64_t generation) const {
-    std::lock_guard lock(mutex_);
-    return set_ || generation_ != generation;
-  }
+  StopEvent() : WaiterStopEvent(&Wake) {}
   static void Wake(int fd) {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto n = write(fd, &one, sizeof one);
   }
-
- private:
-  mutable std::mutex mutex_;
-  bool set_ = false;
-  std::uint64_t generation_ = 0;
-  std::set<int> waiters_;
 };
 
 std::unique_ptr<HidStopEvent> HidrawHid::CreateStopEvent() { return std::make_unique<StopEvent>(); }

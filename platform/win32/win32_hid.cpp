@@ -13,9 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
-#include <thread>
 
+#include "platform/waiter_stop_event.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_loop.h"
 
@@ -152,54 +151,11 @@ std::vector<std::string> HardwareIds(const Win32Hid::Api& api, HDEVINFO set, SP_
 
 // ---------------------------------------------------------------------------------------------
 
-// Readers register their own wake-up event while they read; Set signals every one, so a reader
-// never misses a stop that comes between its check of the generation and its wait.
-class Win32Hid::StopEvent : public HidStopEvent {
+// Waiting reads register their wake-up event (auto-reset).
+class Win32Hid::StopEvent : public WaiterStopEvent<HANDLE> {
  public:
-  void Set() override {
-    std::lock_guard lock(mutex_);
-    if (!set_) {
-      set_ = true;
-      ++generation_;
-    }
-    for (HANDLE w : waiters_) SetEvent(w);
-  }
-  void Reset() override {
-    std::lock_guard lock(mutex_);
-    set_ = false;
-  }
-  bool IsSet() const override {
-    std::lock_guard lock(mutex_);
-    return set_;
-  }
-  std::uint64_t Generation() const override {
-    std::lock_guard lock(mutex_);
-    return generation_;
-  }
-  void Pulse(std::chrono::milliseconds hold) override {
-    Set();
-    std::this_thread::sleep_for(hold);
-    Reset();
-  }
-
-  void AddWaiter(HANDLE event) {
-    std::lock_guard lock(mutex_);
-    waiters_.insert(event);
-  }
-  void RemoveWaiter(HANDLE event) {
-    std::lock_guard lock(mutex_);
-    waiters_.erase(event);
-  }
-  bool Stopped(std::uint64_t generation) const {
-    std::lock_guard lock(mutex_);
-    return set_ || generation_ != generation;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  bool set_ = false;
-  std::uint64_t generation_ = 0;
-  std::set<HANDLE> waiters_;
+  StopEvent() : WaiterStopEvent(&Wake) {}
+  static void Wake(HANDLE event) { SetEvent(event); }
 };
 
 std::unique_ptr<HidStopEvent> Win32Hid::CreateStopEvent() { return std::make_unique<StopEvent>(); }

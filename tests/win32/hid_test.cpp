@@ -89,13 +89,19 @@ class PipeDevice {
 };
 
 template <typename F>
-auto Async(F f) {
+std::future<HidReadResult> Async(F f) {
   return std::async(std::launch::async, std::move(f));
 }
 
-template <typename T>
-bool Blocked(std::future<T>& f) {
-  return f.wait_for(60ms) == std::future_status::timeout;
+bool Blocked(std::future<HidReadResult>& f) { return f.wait_for(60ms) == std::future_status::timeout; }
+
+// The result of a read that has to end now; one that hangs fails the test and is cancelled.
+HidReadResult Ended(std::future<HidReadResult>& f, HidDevice& device) {
+  if (f.wait_for(kLong) != std::future_status::ready) {
+    ADD_FAILURE() << "the read did not end";
+    device.CancelRead();
+  }
+  return f.get();
 }
 
 TEST(Win32HidRead, ReportsArriveWholeAndAreCutToAShortBuffer) {
@@ -114,8 +120,7 @@ TEST(Win32HidRead, ReportsArriveWholeAndAreCutToAShortBuffer) {
   auto pending = Async([&] { return pipe.device->Read(buf, *stop, 0); });
   ASSERT_TRUE(Blocked(pending));
   ASSERT_TRUE(pipe.Send({7, 4, 5, 6}));
-  ASSERT_EQ(pending.wait_for(kLong), std::future_status::ready);
-  r = pending.get();
+  r = Ended(pending, *pipe.device);
   ASSERT_EQ(r.status, HidReadStatus::Report);
   EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 4, 5, 6}));
 
@@ -139,11 +144,9 @@ TEST(Win32HidRead, AStopEndsBlockedReadsAtOnceAndTheNextReportIsNotLost) {
   ASSERT_TRUE(Blocked(rb));
   const auto t0 = std::chrono::steady_clock::now();
   stop->Set();
-  ASSERT_EQ(ra.wait_for(kLong), std::future_status::ready);
-  ASSERT_EQ(rb.wait_for(kLong), std::future_status::ready);
+  EXPECT_EQ(Ended(ra, *a.device).status, HidReadStatus::Stopped);
+  EXPECT_EQ(Ended(rb, *b.device).status, HidReadStatus::Stopped);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
-  EXPECT_EQ(ra.get().status, HidReadStatus::Stopped);
-  EXPECT_EQ(rb.get().status, HidReadStatus::Stopped);
   // While set, a read of any generation ends before it starts.
   EXPECT_EQ(a.device->Read(bufA, *stop, stop->Generation()).status, HidReadStatus::Stopped);
 
@@ -170,8 +173,7 @@ TEST(Win32HidRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration
     auto pending = Async([&] { return pipe.device->Read(buf, *stop, g); });
     if (i % 2) std::this_thread::yield();
     stop->Pulse(0ms);
-    ASSERT_EQ(pending.wait_for(kLong), std::future_status::ready) << "pulse " << i << " was lost";
-    EXPECT_EQ(pending.get().status, HidReadStatus::Stopped);
+    EXPECT_EQ(Ended(pending, *pipe.device).status, HidReadStatus::Stopped) << "pulse " << i;
     EXPECT_FALSE(stop->IsSet());
   }
   // A blocked read and a pulse of a real hold.
@@ -179,8 +181,7 @@ TEST(Win32HidRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration
   auto pending = Async([&] { return pipe.device->Read(buf, *stop, g); });
   ASSERT_TRUE(Blocked(pending));
   stop->Pulse(20ms);
-  ASSERT_EQ(pending.wait_for(kLong), std::future_status::ready);
-  EXPECT_EQ(pending.get().status, HidReadStatus::Stopped);
+  EXPECT_EQ(Ended(pending, *pipe.device).status, HidReadStatus::Stopped);
 }
 
 TEST(Win32HidRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
@@ -198,8 +199,7 @@ TEST(Win32HidRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
   auto pending = Async([&] { return pipe.device->Read(buf, *stop, 0); });
   ASSERT_TRUE(Blocked(pending)) << "the latched cancel was used twice";
   pipe.device->CancelRead();
-  ASSERT_EQ(pending.wait_for(kLong), std::future_status::ready);
-  EXPECT_EQ(pending.get().status, HidReadStatus::Cancelled);
+  EXPECT_EQ(Ended(pending, *pipe.device).status, HidReadStatus::Cancelled);
 
   // Each cancel is used once: a report is read normally afterwards.
   ASSERT_TRUE(pipe.Send({1, 2, 3, 4}));
@@ -265,8 +265,7 @@ TEST(Win32HidRead, TheOtherEndGoingAwayEndsTheReadAsNotConnected) {
     auto pending = Async([&] { return pipe.device->Read(buf, *stop, 0); });
     ASSERT_TRUE(Blocked(pending));
     pipe.CloseServer();
-    ASSERT_EQ(pending.wait_for(kLong), std::future_status::ready);
-    const auto r = pending.get();
+    const auto r = Ended(pending, *pipe.device);
     EXPECT_EQ(r.status, HidReadStatus::NotConnected);
     EXPECT_EQ(r.error, static_cast<std::uint32_t>(ERROR_BROKEN_PIPE));
     // Gone for good: a new read fails the same way at once, and so does a write.
