@@ -57,6 +57,7 @@ class Win32TrayIcon : public TrayIcon {
   std::wstring hint_;
   bool shown_ = false;
   bool menuOpen_ = false;
+  bool afterDoubleClick_ = false;
   UINT taskbarCreated_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_loop.h"
@@ -169,7 +170,11 @@ LRESULT CALLBACK Win32TrayIcon::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, L
 LRESULT Win32TrayIcon::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == kTrayCallbackMessage) {
     switch (LOWORD(lParam)) {
+      case WM_LBUTTONDBLCLK: afterDoubleClick_ = true; break;
       case WM_LBUTTONUP:
+        // A double click is one click: its second release would start a second configurator
+        // before the first one's window exists.
+        if (std::exchange(afterDoubleClick_, false)) break;
         Deliver([this] {
           if (spec_.onClick) spec_.onClick();
         });

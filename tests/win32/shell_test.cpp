@@ -71,25 +71,34 @@ std::vector<std::wstring> Captions(HMENU menu) {
   return out;
 }
 
-TrayIconSpec MonitorMenu(std::vector<std::size_t>* chosen, int* clicks) {
-  TrayIconSpec spec;
-  spec.menu = {{"Config", true}, {"About", false}, {"Exit", true}};
-  spec.hint = "GAMING MOUSE DRIVER";
-  spec.onMenuItem = [chosen](std::size_t i) { chosen->push_back(i); };
-  spec.onClick = [clicks] { ++*clicks; };
-  return spec;
-}
-
-TEST(Win32Tray, IconIsAddedModifiedAndRemovedAndTheMenuLeavesHiddenItemsOut) {
+// The monitor's menu: Config, a hidden About, Exit. A choice of `quitOn` ends the loop.
+class Win32Tray : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TrayIconSpec spec;
+    spec.menu = {{"Config", true}, {"About", false}, {"Exit", true}};
+    spec.hint = "GAMING MOUSE DRIVER";
+    spec.onMenuItem = [this](std::size_t i) {
+      chosen.push_back(i);
+      if (i == quitOn) loop.Quit(0);
+    };
+    spec.onClick = [this] { ++clicks; };
+    icon = shell.CreateTrayIcon(std::move(spec));
+    ASSERT_NE(icon, nullptr);
+    tray = &dynamic_cast<Win32TrayIcon&>(*icon);
+    owner = tray->Window();
+  }
   Win32EventLoop loop;
-  Win32Shell shell(loop);
+  Win32Shell shell{loop};
   std::vector<std::size_t> chosen;
   int clicks = 0;
-  auto icon = shell.CreateTrayIcon(MonitorMenu(&chosen, &clicks));
-  ASSERT_NE(icon, nullptr);
-  auto* tray = dynamic_cast<Win32TrayIcon*>(icon.get());
-  ASSERT_NE(tray, nullptr);
-  HWND owner = tray->Window();
+  std::size_t quitOn = 99;
+  std::unique_ptr<TrayIcon> icon;
+  Win32TrayIcon* tray = nullptr;
+  HWND owner = nullptr;
+};
+
+TEST_F(Win32Tray, IconIsAddedModifiedAndRemovedAndTheMenuLeavesHiddenItemsOut) {
   EXPECT_TRUE(tray->Shown());
   EXPECT_TRUE(IconPresent(owner));
   EXPECT_EQ(Captions(tray->Menu()), (std::vector<std::wstring>{L"Config", L"Exit"}));
@@ -109,14 +118,7 @@ TEST(Win32Tray, IconIsAddedModifiedAndRemovedAndTheMenuLeavesHiddenItemsOut) {
   EXPECT_FALSE(IconPresent(owner));
 }
 
-TEST(Win32Tray, ARestartedTaskbarGetsTheIconBack) {
-  Win32EventLoop loop;
-  Win32Shell shell(loop);
-  std::vector<std::size_t> chosen;
-  int clicks = 0;
-  auto icon = shell.CreateTrayIcon(MonitorMenu(&chosen, &clicks));
-  ASSERT_NE(icon, nullptr);
-  HWND owner = dynamic_cast<Win32TrayIcon&>(*icon).Window();
+TEST_F(Win32Tray, ARestartedTaskbarGetsTheIconBack) {
   NOTIFYICONDATAW d{};
   d.cbSize = sizeof(d);
   d.hWnd = owner;
@@ -127,12 +129,8 @@ TEST(Win32Tray, ARestartedTaskbarGetsTheIconBack) {
   EXPECT_TRUE(IconPresent(owner));
 }
 
-TEST(Win32Tray, ImageComesOnlyFromAReadableIconFile) {
-  Win32EventLoop loop;
-  Win32Shell shell(loop);
+TEST_F(Win32Tray, ImageComesOnlyFromAReadableIconFile) {
   Folder folder;
-  auto icon = shell.CreateTrayIcon({{{"Exit", true}}, "hint", nullptr, nullptr});
-  ASSERT_NE(icon, nullptr);
   EXPECT_FALSE(icon->SetImageFromFile(folder / "logo.ico"));
   std::ofstream(folder.path / "logo.ico") << "not an icon";
   EXPECT_FALSE(icon->SetImageFromFile(folder / "logo.ico"));
@@ -141,17 +139,10 @@ TEST(Win32Tray, ImageComesOnlyFromAReadableIconFile) {
   EXPECT_TRUE(icon->SetImageFromFile(folder / "good.ico"));
   EXPECT_TRUE(icon->SetImageFromFile(folder / "good.ico"));  // replacing a loaded image
   EXPECT_FALSE(icon->SetImageFromFile(folder / "logo.ico"));
-  EXPECT_TRUE(IconPresent(dynamic_cast<Win32TrayIcon&>(*icon).Window()));
+  EXPECT_TRUE(IconPresent(owner));
 }
 
-TEST(Win32Tray, ClicksAndMenuCommandsArriveThroughTheLoopWithTheSpecIndex) {
-  Win32EventLoop loop;
-  Win32Shell shell(loop);
-  std::vector<std::size_t> chosen;
-  int clicks = 0;
-  auto icon = shell.CreateTrayIcon(MonitorMenu(&chosen, &clicks));
-  ASSERT_NE(icon, nullptr);
-  HWND owner = dynamic_cast<Win32TrayIcon&>(*icon).Window();
+TEST_F(Win32Tray, ClicksAndMenuCommandsArriveThroughTheLoopWithTheSpecIndex) {
   SendMessageW(owner, kTrayCallbackMessage, 1, WM_LBUTTONUP);
   SendMessageW(owner, WM_COMMAND, 3, 0);
   EXPECT_EQ(clicks, 0);  // not inside the window procedure
@@ -159,30 +150,23 @@ TEST(Win32Tray, ClicksAndMenuCommandsArriveThroughTheLoopWithTheSpecIndex) {
   loop.ProcessPending();
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(chosen, (std::vector<std::size_t>{2}));
-  SendMessageW(owner, kTrayCallbackMessage, 1, WM_MOUSEMOVE);
+  // A double click (down, up, double click, up) is one click.
+  for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_MOUSEMOVE})
+    SendMessageW(owner, kTrayCallbackMessage, 1, m);
+  loop.ProcessPending();
+  EXPECT_EQ(clicks, 2);
   SendMessageW(owner, WM_COMMAND, 2, 0);  // the hidden About cannot be chosen
   SendMessageW(owner, WM_COMMAND, 9, 0);
   SendMessageW(owner, WM_COMMAND, 1, 0);
   icon.reset();  // gone before its event ran: the event is dropped
   loop.ProcessPending();
-  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(clicks, 2);
   EXPECT_EQ(chosen, (std::vector<std::size_t>{2}));
 }
 
-TEST(Win32Tray, RightClickOpensThePopupAndAKeyboardChoiceReachesTheOwner) {
-  Win32EventLoop loop;
-  Win32Shell shell(loop);
-  std::vector<std::size_t> chosen;
-  int clicks = 0;
-  auto spec = MonitorMenu(&chosen, &clicks);
-  spec.onMenuItem = [&](std::size_t i) {
-    chosen.push_back(i);
-    loop.Quit(0);
-  };
-  auto icon = shell.CreateTrayIcon(std::move(spec));
-  ASSERT_NE(icon, nullptr);
+TEST_F(Win32Tray, RightClickOpensThePopupAndAKeyboardChoiceReachesTheOwner) {
+  quitOn = 2;
   icon->SetMenuCaption(2, "退出软件");
-  HWND owner = dynamic_cast<Win32TrayIcon&>(*icon).Window();
   std::vector<std::wstring> shown;
   std::thread user([&] {
     HWND popup = kvtest::RightClickTray(owner);
