@@ -1,7 +1,8 @@
-// HID and device notifications on the Win32 API. Wine offers no HID devices here, so the device
-// cases of the shared contract skip; the overlapped read path is driven instead through a named
-// pipe whose client end stands in for an opened device (the same ReadFile/CancelIoEx/completion
-// code runs on it), and the device-change decoding through crafted WM_DEVICECHANGE messages.
+// HID and device notifications on the Win32 API. Nothing here can plug, feed or unplug a HID
+// device, so the device cases of the shared contract skip; the overlapped read path is driven
+// instead through a named pipe whose client end stands in for an opened device (the same
+// ReadFile/CancelIoEx/completion code runs on it), the interfaces Wine lists of its own are
+// opened and queried, and the device-change decoding gets crafted WM_DEVICECHANGE messages.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dbt.h>
@@ -330,6 +331,47 @@ TEST(Win32HidService, BindsTheSystemLibrariesAndListsTheHidClass) {
   const std::string exePath = Narrow(std::wstring_view(exe, n));
   EXPECT_EQ(hid.Open(exePath, HidOpenMode::Synchronous), nullptr);
   EXPECT_EQ(hid.Open("\\\\?\\" + exePath, HidOpenMode::Synchronous), nullptr);
+}
+
+// Wine lists HID interfaces of its own (a mouse and a keyboard) where it runs with a display;
+// they answer like any device, and never send a report unless input is simulated.
+TEST(Win32HidService, PresentInterfacesAnswerAsDevicesAndTheirReadsEndOnStopOrCancel) {
+  Win32Hid hid;
+  auto list = hid.Interfaces();
+  ASSERT_TRUE(list);
+  if (list->empty()) GTEST_SKIP() << "no HID interface is present here";
+  for (const auto& i : *list) {
+    SCOPED_TRACE(i.path);
+    ASSERT_FALSE(i.hardwareIds.empty());
+    EXPECT_TRUE(i.hardwareIds[0].starts_with("HID\\")) << i.hardwareIds[0];
+    auto dev = hid.Open(i.path, HidOpenMode::Synchronous);
+    ASSERT_NE(dev, nullptr);
+    EXPECT_TRUE(dev->Attributes());
+    auto caps = dev->Capabilities();
+    ASSERT_TRUE(caps);
+    EXPECT_NE(caps->usagePage, 0);
+    ASSERT_TRUE(dev->MaxUsageListLength());
+    if (caps->inputReportByteLength == 0) continue;
+    std::vector<std::uint8_t> report(caps->inputReportByteLength, 0);
+    // Nothing pressed: no usages (or, for a device with report IDs, ID 0 is not one of its own).
+    if (auto on = dev->ButtonsOn(report)) EXPECT_TRUE(on->empty());
+    report.pop_back();
+    EXPECT_FALSE(dev->ButtonsOn(report)) << "a report one byte short was parsed";
+  }
+
+  auto dev = hid.Open(list->front().path, HidOpenMode::Overlapped);
+  ASSERT_NE(dev, nullptr);
+  auto stop = hid.CreateStopEvent();
+  std::vector<std::uint8_t> buf(1);  // shorter than the report: read whole, then cut
+  auto pending = Async([&] { return dev->Read(buf, *stop, 0); });
+  ASSERT_TRUE(Blocked(pending)) << "the device sent a report unasked";
+  stop->Set();
+  EXPECT_EQ(Ended(pending, *dev).status, HidReadStatus::Stopped);
+  stop->Reset();
+  pending = Async([&] { return dev->Read(buf, *stop, stop->Generation()); });
+  ASSERT_TRUE(Blocked(pending));
+  dev->CancelRead();
+  EXPECT_EQ(Ended(pending, *dev).status, HidReadStatus::Cancelled);
 }
 
 // --- device notifications --------------------------------------------------------------------
