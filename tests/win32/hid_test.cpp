@@ -16,7 +16,6 @@
 #include "platform/hid_contract.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_loop.h"
 
 using namespace kv::platform;
 using namespace kv::platform::win32;
@@ -177,12 +176,6 @@ TEST(Win32HidRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration
     EXPECT_EQ(Ended(pending, *pipe.device).status, HidReadStatus::Stopped) << "pulse " << i;
     EXPECT_FALSE(stop->IsSet());
   }
-  // A blocked read and a pulse of a real hold.
-  const auto g = stop->Generation();
-  auto pending = Async([&] { return pipe.device->Read(buf, *stop, g); });
-  ASSERT_TRUE(Blocked(pending));
-  stop->Pulse(20ms);
-  EXPECT_EQ(Ended(pending, *pipe.device).status, HidReadStatus::Stopped);
 }
 
 TEST(Win32HidRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
@@ -354,7 +347,9 @@ TEST(Win32HidService, PresentInterfacesAnswerAsDevicesAndTheirReadsEndOnStopOrCa
     if (caps->inputReportByteLength == 0) continue;
     std::vector<std::uint8_t> report(caps->inputReportByteLength, 0);
     // Nothing pressed: no usages (or, for a device with report IDs, ID 0 is not one of its own).
-    if (auto on = dev->ButtonsOn(report)) EXPECT_TRUE(on->empty());
+    if (auto on = dev->ButtonsOn(report)) {
+      EXPECT_TRUE(on->empty());
+    }
     report.pop_back();
     EXPECT_FALSE(dev->ButtonsOn(report)) << "a report one byte short was parsed";
   }
@@ -432,34 +427,6 @@ TEST(Win32DeviceNotifications, DeviceChangeMessagesAreDecodedIntoNotices) {
 
   sub.reset();
   EXPECT_FALSE(IsWindow(hwnd));  // nothing left to receive a late notice
-}
-
-TEST(Win32DeviceNotifications, NoticesFromOtherThreadsRunOnTheSubscribingThread) {
-  Win32EventLoop loop;
-  Win32Hid hid;
-  Win32DeviceNotifications notifications(hid);
-  std::vector<DeviceChange> got;
-  bool allOnMain = true;
-  auto sub = notifications.Subscribe([&](const DeviceChange& c) {
-    allOnMain = allOnMain && loop.IsMainThread();
-    got.push_back(c);
-  });
-  ASSERT_NE(sub, nullptr);
-  HWND hwnd = reinterpret_cast<HWND>(
-      static_cast<std::uintptr_t>(dynamic_cast<Win32DeviceSubscription&>(*sub).Window()));
-  std::thread other([&] {
-    auto arrival = InterfaceBroadcast(L"\\\\?\\hid#x");
-    SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(arrival.data()));
-    PostMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    loop.Post([&] { loop.Quit(0); });
-  });
-  loop.Run();
-  other.join();
-  loop.ProcessPending();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_TRUE(allOnMain);
-  EXPECT_EQ(got[0].path, "\\\\?\\hid#x");
-  EXPECT_EQ(got[1].kind, DeviceChangeKind::NodesChanged);
 }
 
 }  // namespace
