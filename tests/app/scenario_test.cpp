@@ -20,12 +20,15 @@ class Scenario : public kvtest::MonitorFixture {
  protected:
   bool Until(const std::function<bool()>& pred) { return w.sim.loop.RunUntil(pred); }
   // Exactly one read thread, waiting on the mouse. Reaching the wait needs no main-thread
-  // work, and a stopped thread ends on its own, so both are waited for in real time.
+  // work, and a stopped thread ends on its own, so both are waited for in real time, and
+  // together: a stopped reader may still count as waiting until it wakes.
   bool ReaderWaiting(const std::string& path) {
-    if (!w.hid.WaitForReaders(path, 1)) return false;
-    for (int i = 0; i < 5000 && main->gxHIDData1->RunningThreads() != 1; ++i)
-      std::this_thread::sleep_for(1ms);
-    return main->gxHIDData1->RunningThreads() == 1 && w.hid.WaitingReads(path) == 1;
+    const auto oneWaiting = [&] {
+      return main->gxHIDData1->RunningThreads() == 1 && w.hid.WaitingReads(path) == 1;
+    };
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (!oneWaiting() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    return oneWaiting();
   }
 };
 
