@@ -220,6 +220,13 @@ struct Platform {
   DynamicLibraries* libraries = nullptr;
   Locale* locale = nullptr;
   Keyboard* keyboard = nullptr;
+
+  // The same services with other message windows (a wrapper that adds behaviour to some
+  // windows). Every member is listed, so a new one left out here draws a warning.
+  Platform WithWindows(MessageWindows& other) const {
+    return Platform{registry, paths, clock, loop, other, instance, debug, messageBoxes, hid,
+                    devices, audio, shell, libraries, locale, keyboard};
+  }
 };
 
 }  // namespace kv::platform

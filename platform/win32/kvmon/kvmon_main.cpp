@@ -51,17 +51,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     win32::Win32Platform native;
     MonitorWindows windows(native.windows, native.loop);
-    Platform platform = native.platform();
-    Platform withExit{platform.registry, platform.paths, platform.clock, platform.loop, windows,
-                      platform.instance, platform.debug, platform.messageBoxes};
-    withExit.hid = platform.hid;
-    withExit.devices = platform.devices;
-    withExit.audio = platform.audio;
-    withExit.shell = platform.shell;
-    withExit.libraries = platform.libraries;
-    withExit.locale = platform.locale;
-    withExit.keyboard = platform.keyboard;
-    return kv::RunMonitor(withExit);
+    Platform platform = native.platform().WithWindows(windows);
+    return kv::RunMonitor(platform);
   } catch (const std::exception& e) {
     // No console to write to: a debugger sees why the monitor could not run.
     OutputDebugStringA((std::string("KVMON: ") + e.what()).c_str());
