@@ -107,7 +107,9 @@ enum class ShowStyle { Show, ShowNormal };
 class Shell {
  public:
   virtual ~Shell() = default;
-  // nullptr when the notification area is not available.
+  // nullptr when the platform has no notification area. Where the area exists but refuses the
+  // icon for now (at the start of a session, before the taskbar runs), the icon is returned and
+  // shows once the area announces itself.
   virtual std::unique_ptr<TrayIcon> CreateTrayIcon(TrayIconSpec spec) = 0;
   // Created hidden. `onClick` receives the name of a clicked ImageButton or ClickableImage.
   // nullptr when the window cannot be created.
