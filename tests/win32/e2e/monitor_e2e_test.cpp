@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -237,5 +238,87 @@ TEST_F(MonitorE2e, StoredLanguageOneSwitchesTheTrayMenuToConfigAndExit) {
   EXPECT_EQ(after, (std::vector<std::wstring>{L"Config", L"Exit"}));
   EXPECT_TRUE(heardExit);
 }
+
+#ifdef KV_E2E_KVSTORE
+// kvstore.exe run to its end with its output in a file; nullopt when it did not start or end.
+struct ToolRun {
+  DWORD code = 0;
+  std::string out;
+};
+std::optional<ToolRun> RunKvstore(const std::wstring& dir, const std::wstring& args) {
+  static int runs = 0;
+  const std::wstring outPath = dir + L"\\kvstore-out-" + std::to_wstring(++runs) + L".txt";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return std::nullopt;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = out;
+  const std::wstring exe = dir + L"\\kvstore.exe";
+  std::wstring cmd = L"\"" + exe + L"\" " + args;
+  PROCESS_INFORMATION pi{};
+  const bool started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                      nullptr, dir.c_str(), &si, &pi);
+  CloseHandle(out);
+  if (!started) {
+    ADD_FAILURE() << "kvstore.exe did not start: error " << GetLastError();
+    return std::nullopt;
+  }
+  CloseHandle(pi.hThread);
+  std::optional<ToolRun> run;
+  if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) {
+    run.emplace();
+    GetExitCodeProcess(pi.hProcess, &run->code);
+    std::ifstream in(std::filesystem::path(outPath), std::ios::binary);
+    run->out.assign(std::istreambuf_iterator<char>(in), {});
+  } else {
+    TerminateProcess(pi.hProcess, 99);
+  }
+  CloseHandle(pi.hProcess);
+  return run;
+}
+
+class KvstoreE2e : public MonitorE2e {
+ protected:
+  void SetUp() override {
+    MonitorE2e::SetUp();
+    ASSERT_TRUE(CopyFileW(FromBuild(KV_E2E_KVSTORE).c_str(), (dir_ + L"\\kvstore.exe").c_str(), FALSE));
+  }
+};
+
+TEST_F(KvstoreE2e, BadInputWritesNothingAndEditsReachTheRunningMonitor) {
+  // Checked before the store opens: a fresh user gets no records from a bad command.
+  auto bad = RunKvstore(dir_, L"set-button 9 0 0");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->code, 2u);
+  EXPECT_NE(bad->out.find("kvstore: "), std::string::npos) << bad->out;
+  EXPECT_FALSE(StoredValue(L"allsettings.pfd"));
+
+  // With no monitor the edit is saved and says so.
+  auto language = RunKvstore(dir_, L"language 1");
+  ASSERT_TRUE(language);
+  EXPECT_EQ(language->code, 0u) << language->out;
+  EXPECT_NE(language->out.find("the monitor is not running"), std::string::npos) << language->out;
+  auto all = StoredValue(L"allsettings.pfd");
+  ASSERT_TRUE(all && all->second.size() == 30954u);
+  EXPECT_EQ(all->second[kCurrentLanguageOffset], 1);
+
+  // A running monitor hears a reset of profile 3 as "profile 3 changed" and records it.
+  Monitor monitor(exe_);
+  ASSERT_TRUE(WaitFor([] { return MonitorWindow() != nullptr; }));
+  auto reset = RunKvstore(dir_, L"reset 3");
+  ASSERT_TRUE(reset);
+  EXPECT_EQ(reset->code, 0u) << reset->out;
+  EXPECT_NE(reset->out.find("the monitor was notified"), std::string::npos) << reset->out;
+  EXPECT_TRUE(WaitFor([] {
+    auto v = StoredValue(L"ProfileID");
+    return v && v->first == REG_DWORD && v->second == std::vector<BYTE>{3, 0, 0, 0};
+  })) << "ProfileID did not become 3";
+  PostMessageW(MonitorWindow(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
+}
+#endif
 
 }  // namespace
