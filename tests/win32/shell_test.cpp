@@ -103,7 +103,7 @@ TEST_F(Win32Tray, IconIsAddedModifiedAndRemovedAndTheMenuLeavesHiddenItemsOut) {
   EXPECT_TRUE(tray->Shown());
   EXPECT_TRUE(IconPresent(owner));
   EXPECT_EQ(Captions(tray->Menu()), (std::vector<std::wstring>{L"Config", L"Exit"}));
-  EXPECT_EQ(GetMenuItemID(tray->Menu(), 1), 3u);  // Exit keeps its position in the spec
+  EXPECT_EQ(GetMenuItemID(tray->Menu(), 1), 3u);  // Exit keeps its index in the menu list
 
   tray->SetMenuCaption(0, "打开配置");
   tray->SetMenuCaption(2, "退出软件");
