@@ -17,6 +17,7 @@
 #include "platform/waiter_stop_event.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_loop.h"
+#include "platform/win32/window_owner.h"
 
 namespace kv::platform::win32 {
 
@@ -476,11 +477,7 @@ class Win32DeviceNotifications::Subscription : public Win32DeviceSubscription {
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Subscription*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = WindowOwner<Subscription>(hwnd, msg, lParam);
     if (msg == WM_DEVICECHANGE) {
       if (self && self->onChange_) {
         if (auto change = Decode(wParam, lParam)) {

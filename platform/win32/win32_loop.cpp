@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/win32/wide.h"
+#include "platform/win32/window_owner.h"
 
 namespace kv::platform::win32 {
 namespace {
@@ -55,11 +56,7 @@ Win32EventLoop::~Win32EventLoop() {
 }
 
 LRESULT CALLBACK Win32EventLoop::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Win32EventLoop*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = WindowOwner<Win32EventLoop>(hwnd, msg, lParam);
   if (self) {
     switch (msg) {
       case kRunTask: self->RunOneTask(); return 0;
@@ -204,11 +201,7 @@ bool Forwarded(UINT msg) {
 }
 
 LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  auto* proc = reinterpret_cast<WindowProc*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* proc = WindowOwner<WindowProc>(hwnd, msg, lParam);
   if (proc && *proc && Forwarded(msg))
     return (*proc)(WindowMessage{msg, static_cast<std::uintptr_t>(wParam), static_cast<std::intptr_t>(lParam)});
   return DefWindowProcW(hwnd, msg, wParam, lParam);

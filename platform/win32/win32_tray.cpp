@@ -5,6 +5,7 @@
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_loop.h"
 #include "platform/win32/win32_shell.h"
+#include "platform/win32/window_owner.h"
 
 #include <shellapi.h>
 
@@ -157,13 +158,10 @@ void Win32TrayIcon::ShowMenu() {
 }
 
 LRESULT CALLBACK Win32TrayIcon::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<Win32TrayIcon*>(cs->lpCreateParams)->window_ = hwnd;
-  }
-  if (auto* self = reinterpret_cast<Win32TrayIcon*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)))
+  if (auto* self = WindowOwner<Win32TrayIcon>(hwnd, msg, lParam)) {
+    if (msg == WM_NCCREATE) self->window_ = hwnd;
     return self->Handle(msg, wParam, lParam);
+  }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
