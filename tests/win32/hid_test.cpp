@@ -104,12 +104,17 @@ HidReadResult Ended(std::future<HidReadResult>& f, HidDevice& device) {
   return f.get();
 }
 
-TEST(Win32HidRead, ReportsArriveWholeAndAreCutToAShortBuffer) {
+// One pipe standing in for a device, a stop event of the same service and a report buffer.
+class Win32HidPipeRead : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(pipe.device, nullptr); }
   Win32Hid hid;
-  PipeDevice pipe(hid);
-  ASSERT_NE(pipe.device, nullptr);
-  auto stop = hid.CreateStopEvent();
-  std::vector<std::uint8_t> buf(4);
+  PipeDevice pipe{hid};
+  std::unique_ptr<HidStopEvent> stop = hid.CreateStopEvent();
+  std::vector<std::uint8_t> buf = std::vector<std::uint8_t>(4);
+};
+
+TEST_F(Win32HidPipeRead, ReportsArriveWholeAndAreCutToAShortBuffer) {
 
   ASSERT_TRUE(pipe.Send({7, 1, 2, 3}));  // queued before the read: completes at once
   auto r = pipe.device->Read(buf, *stop, 0);
@@ -158,12 +163,7 @@ TEST(Win32HidRead, AStopEndsBlockedReadsAtOnceAndTheNextReportIsNotLost) {
   EXPECT_EQ(bufA, (std::vector<std::uint8_t>{7, 0xAA, 0xBB, 0xCC}));
 }
 
-TEST(Win32HidRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration) {
-  Win32Hid hid;
-  PipeDevice pipe(hid);
-  ASSERT_NE(pipe.device, nullptr);
-  auto stop = hid.CreateStopEvent();
-  std::vector<std::uint8_t> buf(4);
+TEST_F(Win32HidPipeRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration) {
   // Already moved on when the read starts.
   stop->Pulse(0ms);
   EXPECT_EQ(pipe.device->Read(buf, *stop, 0).status, HidReadStatus::Stopped);
@@ -178,12 +178,7 @@ TEST(Win32HidRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGeneration
   }
 }
 
-TEST(Win32HidRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
-  Win32Hid hid;
-  PipeDevice pipe(hid);
-  ASSERT_NE(pipe.device, nullptr);
-  auto stop = hid.CreateStopEvent();
-  std::vector<std::uint8_t> buf(4);
+TEST_F(Win32HidPipeRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
 
   pipe.device->CancelRead();  // nothing pending: the next read ends at once
   auto r = pipe.device->Read(buf, *stop, 0);
@@ -231,17 +226,12 @@ std::chrono::microseconds CpuOfThread(Body body, std::chrono::milliseconds settl
   return spent;
 }
 
-TEST(Win32HidRead, AnIdleBlockedReadCostsNoProcessorTime) {
+TEST_F(Win32HidPipeRead, AnIdleBlockedReadCostsNoProcessorTime) {
   // The measurement itself works: a spinning thread shows its time.
   std::atomic<bool> spin{true};
   const auto busy = CpuOfThread([&] { while (spin.load()) {} }, 20ms, 200ms, [&] { spin = false; });
   ASSERT_GT(busy, 50ms) << "thread times are not measurable here";
 
-  Win32Hid hid;
-  PipeDevice pipe(hid);
-  ASSERT_NE(pipe.device, nullptr);
-  auto stop = hid.CreateStopEvent();
-  std::vector<std::uint8_t> buf(4);
   HidReadResult result;
   const auto idle = CpuOfThread([&] { result = pipe.device->Read(buf, *stop, 0); }, 50ms, 300ms, [&] { stop->Set(); });
   EXPECT_EQ(result.status, HidReadStatus::Stopped);
