@@ -22,7 +22,7 @@
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "profile/dm.h"
-#include "profile/messages.h"
+#include "app/messages.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "hid/gx_hid_data.h"
-#include "hid/report_descriptor.h"
+#include "hid/usage_list.h"
 
 namespace kv {
 namespace {

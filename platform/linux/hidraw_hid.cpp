@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "base/strings.h"
-#include "hid/report_descriptor.h"
+#include "platform/hid_descriptor.h"
 #include "platform/waiter_stop_event.h"
 
 namespace kv::platform::linux_ {
@@ -251,7 +251,7 @@ class HidrawHid::Virtual : public VirtualNode {
 struct HidrawHid::Node {
   std::string name;  // device node, or the virtual node's name
   HidNodeIds ids;
-  hid::ReportDescriptor parsed;
+  descriptor::ReportDescriptor parsed;
   std::shared_ptr<Virtual> virt;
 };
 
@@ -261,8 +261,8 @@ class HidrawHid::Device : public HidDevice {
       : fd_(fd), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), mode_(mode), node_(std::move(node)),
         tlc_(node_->parsed.collections[collection]) {
     for (const auto& field : tlc_.fields)
-      if (field.kind == hid::ReportKind::Input) inputIds_.insert(field.reportId);
-    inputLength_ = tlc_.ReportByteLength(hid::ReportKind::Input);
+      if (field.kind == descriptor::ReportKind::Input) inputIds_.insert(field.reportId);
+    inputLength_ = tlc_.ReportByteLength(descriptor::ReportKind::Input);
   }
   ~Device() override {
     close(fd_);
@@ -378,7 +378,7 @@ class HidrawHid::Device : public HidDevice {
   int fd_, wake_;
   HidOpenMode mode_;
   std::shared_ptr<Node> node_;
-  const hid::TopLevelCollection& tlc_;
+  const descriptor::TopLevelCollection& tlc_;
   std::set<std::uint8_t> inputIds_;
   std::size_t inputLength_ = 0;
   std::atomic<bool> cancel_{false};
@@ -410,10 +410,10 @@ std::optional<std::vector<HidInterfaceInfo>> HidrawHid::Interfaces() {
   std::vector<HidInterfaceInfo> out;
   std::map<std::string, std::vector<std::string>> known;
   for (auto& source : sources) {
-    hid::ReportDescriptor parsed;
+    descriptor::ReportDescriptor parsed;
     try {
-      parsed = hid::ParseReportDescriptor(source.descriptor);
-    } catch (const hid::DescriptorError&) {
+      parsed = descriptor::ParseReportDescriptor(source.descriptor);
+    } catch (const descriptor::DescriptorError&) {
       continue;  // a device we cannot understand is not offered
     }
     const std::size_t count = parsed.collections.size();
@@ -459,8 +459,8 @@ std::shared_ptr<HidrawHid::Node> HidrawHid::FindNode(const std::string& name, bo
     descriptor = std::move(read->descriptor);
   }
   try {
-    node->parsed = hid::ParseReportDescriptor(descriptor);
-  } catch (const hid::DescriptorError&) {
+    node->parsed = descriptor::ParseReportDescriptor(descriptor);
+  } catch (const descriptor::DescriptorError&) {
     return nullptr;
   }
   return node->parsed.collections.empty() ? nullptr : node;
@@ -483,8 +483,8 @@ std::unique_ptr<HidDevice> HidrawHid::Open(std::string_view path, HidOpenMode mo
 
 std::shared_ptr<HidrawHid::VirtualNode> HidrawHid::AddVirtual(const std::string& name, const HidNodeIds& ids,
                                                               const std::vector<std::uint8_t>& descriptor) {
-  const auto parsed = hid::ParseReportDescriptor(descriptor);
-  if (parsed.collections.empty()) throw hid::DescriptorError("the descriptor has no top-level collection");
+  const auto parsed = descriptor::ParseReportDescriptor(descriptor);
+  if (parsed.collections.empty()) throw descriptor::DescriptorError("the descriptor has no top-level collection");
   if (name.empty() || name.find('#') != std::string::npos)
     throw std::invalid_argument("a virtual HID node needs a name without '#'");
   std::lock_guard lock(mutex_);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "base/strings.h"
-#include "hid/report_descriptor.h"
+#include "platform/hid_descriptor.h"
 #include "platform/platform.h"
 
 namespace kv::platform::sim {
@@ -79,7 +79,7 @@ struct SimHid::OpenObject {
 
 struct SimHid::Interface {
   InterfaceSpec spec;
-  hid::TopLevelCollection collection;
+  descriptor::TopLevelCollection collection;
   bool present = true;
   bool failOpen = false, failAttributes = false, failCapabilities = false;
   std::uint32_t writeResult = 0, featureResult = 0;
@@ -310,7 +310,7 @@ const SimHid::Interface* SimHid::Find(const std::string& path) const {
 }
 
 std::string SimHid::Plug(InterfaceSpec spec) {
-  const hid::ReportDescriptor d = hid::ParseReportDescriptor(spec.descriptor);
+  const descriptor::ReportDescriptor d = descriptor::ParseReportDescriptor(spec.descriptor);
   if (spec.collection >= d.collections.size())
     throw std::invalid_argument("the descriptor has no such top-level collection");
   std::string path;

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include "hook/key_tables.h"
-#include "platform/linux/gxhook/evdev_translate.h"
+#include "hooklib/linux/evdev_translate.h"
 
-namespace kv::platform::linux_::gxhook {
+namespace kv::hooklib {
 namespace {
 
 using kv::ExtendedKeyboardInfoTable;
@@ -187,4 +187,4 @@ TEST(EvdevTranslate, TicksWrapLikeTheTickCounter) {
 }
 
 }  // namespace
-}  // namespace kv::platform::linux_::gxhook
+}  // namespace kv::hooklib

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/linux/kvmon/virtual_mouse.h"
+#include "app/linux/virtual_mouse.h"
 #include "platform/linux/qt_desktop.h"
 #include "platform/linux/qt_loop.h"
 #include "platform/linux/udev_devices.h"
@@ -19,6 +19,7 @@
 
 using namespace kv::platform;
 using namespace kv::platform::linux_;
+using kv::app::VirtualMouse;
 namespace fs = std::filesystem;
 
 namespace {

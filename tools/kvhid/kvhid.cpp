@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "hid/report_descriptor.h"
+#include "platform/hid_descriptor.h"
 
 namespace kv::tools {
 namespace {
@@ -75,7 +75,7 @@ bool LooksLikeHexText(const std::string& bytes) {
   return true;
 }
 
-hid::ReportDescriptor LoadDescriptor(const std::string& file) {
+platform::descriptor::ReportDescriptor LoadDescriptor(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw BadInput("cannot read " + file);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -84,13 +84,13 @@ hid::ReportDescriptor LoadDescriptor(const std::string& file) {
                                     : std::vector<std::uint8_t>(bytes.begin(), bytes.end());
   if (d.empty()) throw BadInput(file + " is empty");
   try {
-    return hid::ParseReportDescriptor(d);
-  } catch (const hid::DescriptorError& e) {
+    return platform::descriptor::ParseReportDescriptor(d);
+  } catch (const platform::descriptor::DescriptorError& e) {
     throw BadInput(file + ": bad report descriptor: " + e.what());
   }
 }
 
-void Describe(const hid::ReportDescriptor& d, bool json, std::ostream& out) {
+void Describe(const platform::descriptor::ReportDescriptor& d, bool json, std::ostream& out) {
   if (json) {
     out << "{\"collections\": [";
     for (std::size_t i = 0; i < d.collections.size(); ++i) {
@@ -110,7 +110,7 @@ void Describe(const hid::ReportDescriptor& d, bool json, std::ostream& out) {
   }
 }
 
-void Usages(const hid::ReportDescriptor& d, const std::vector<std::uint8_t>& report, bool json,
+void Usages(const platform::descriptor::ReportDescriptor& d, const std::vector<std::uint8_t>& report, bool json,
             std::ostream& out) {
   if (report.empty()) throw BadInput("the report is empty");
   for (const auto& c : d.collections) {

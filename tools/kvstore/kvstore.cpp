@@ -14,7 +14,7 @@
 #include "base/utf16.h"
 #include "platform/native.h"
 #include "profile/dm.h"
-#include "profile/messages.h"
+#include "app/messages.h"
 
 namespace {
 

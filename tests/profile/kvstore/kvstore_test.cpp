@@ -10,7 +10,7 @@
 #include "platform/linux/sqlite_registry.h"
 #include "platform/sim/sim_loop.h"
 #include "profile/dm.h"
-#include "profile/messages.h"
+#include "app/messages.h"
 
 namespace {
 

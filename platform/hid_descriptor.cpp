@@ -1,10 +1,10 @@
-#include "hid/report_descriptor.h"
+#include "platform/hid_descriptor.h"
 
 #include <algorithm>
 #include <map>
 #include <string>
 
-namespace kv::hid {
+namespace kv::platform::descriptor {
 namespace {
 
 // Item tags (prefix byte without its size bits).
@@ -303,23 +303,4 @@ ReportDescriptor ParseReportDescriptor(std::span<const std::uint8_t> bytes) {
   return Parser(bytes).Run();
 }
 
-UsageDifference UsageListDifference(std::span<const std::uint16_t> previous,
-                                    std::span<const std::uint16_t> current, std::size_t length) {
-  auto listed = [](std::span<const std::uint16_t> list, std::size_t length) {
-    std::vector<std::uint16_t> out;
-    for (std::size_t i = 0; i < list.size() && i < length && list[i] != 0; ++i) out.push_back(list[i]);
-    return out;
-  };
-  const auto prev = listed(previous, length), cur = listed(current, length);
-  auto contains = [](const std::vector<std::uint16_t>& l, std::uint16_t u) {
-    return std::find(l.begin(), l.end(), u) != l.end();
-  };
-  UsageDifference d;
-  for (auto u : prev)
-    if (!contains(cur, u) && !contains(d.breaks, u)) d.breaks.push_back(u);
-  for (auto u : cur)
-    if (!contains(prev, u) && !contains(d.makes, u)) d.makes.push_back(u);
-  return d;
-}
-
-}  // namespace kv::hid
+}  // namespace kv::platform::descriptor

@@ -13,7 +13,7 @@
 
 #include "platform/hid.h"
 
-namespace kv::hid {
+namespace kv::platform::descriptor {
 
 class DescriptorError : public std::runtime_error {
  public:
@@ -65,12 +65,12 @@ struct TopLevelCollection {
 
   // Longest report of the kind in bytes, report ID byte included; 0 when there is none.
   std::uint16_t ReportByteLength(ReportKind kind) const;
-  platform::HidCapabilities Capabilities() const;
+  HidCapabilities Capabilities() const;
   // Most usages an input report can have on at once, over every usage page.
   std::size_t MaxInputUsageListLength() const;
   // Buttons that are on in an input report (report ID in byte 0). nullopt when the collection
   // has no input report with that ID or the report is shorter than that report's length.
-  std::optional<std::vector<platform::HidUsage>> ButtonsOn(std::span<const std::uint8_t> report) const;
+  std::optional<std::vector<HidUsage>> ButtonsOn(std::span<const std::uint8_t> report) const;
 };
 
 struct ReportDescriptor {
@@ -80,13 +80,4 @@ struct ReportDescriptor {
 // Throws DescriptorError with a one-line reason.
 ReportDescriptor ParseReportDescriptor(std::span<const std::uint8_t> bytes);
 
-// Usages (0 ends a list) that are in `previous` and not in `current` (breaks), and in `current`
-// and not in `previous` (makes); each result holds at most `length` usages.
-struct UsageDifference {
-  std::vector<std::uint16_t> breaks;
-  std::vector<std::uint16_t> makes;
-};
-UsageDifference UsageListDifference(std::span<const std::uint16_t> previous,
-                                    std::span<const std::uint16_t> current, std::size_t length);
-
-}  // namespace kv::hid
+}  // namespace kv::platform::descriptor

@@ -8,7 +8,7 @@
 
 #include "hook/hook_library.h"
 
-namespace kv::platform::linux_::gxhook {
+namespace kv::hooklib {
 
 // Where a Linux key code sits on a PC keyboard: its HID usage and its set-1 scan code.
 struct KeyPosition {
@@ -66,4 +66,4 @@ class EvdevTranslator {
   bool numLock_ = true;
 };
 
-}  // namespace kv::platform::linux_::gxhook
+}  // namespace kv::hooklib

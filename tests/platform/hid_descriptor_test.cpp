@@ -1,8 +1,8 @@
-#include "hid/report_descriptor.h"
+#include "platform/hid_descriptor.h"
 
 #include <gtest/gtest.h>
 
-using namespace kv::hid;
+using namespace kv::platform::descriptor;
 using kv::platform::HidUsage;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -118,15 +118,5 @@ TEST(ReportDescriptor, PushAndPopRestoreTheGlobalState) {
   EXPECT_EQ(caps.inputReportByteLength, 1 + 8 + 2);
 }
 
-TEST(UsageListDifference, BreaksAndMakesStopAtZeroAndAtTheLength) {
-  const std::vector<std::uint16_t> prev = {1, 3, 5, 0, 9};
-  const std::vector<std::uint16_t> cur = {3, 4, 6, 7};
-  auto d = UsageListDifference(prev, cur, 3);
-  EXPECT_EQ(d.breaks, (std::vector<std::uint16_t>{1, 5}));  // 9 lies after the terminator
-  EXPECT_EQ(d.makes, (std::vector<std::uint16_t>{4, 6}));   // 7 lies beyond the length
-  auto same = UsageListDifference(cur, cur, 4);
-  EXPECT_TRUE(same.breaks.empty());
-  EXPECT_TRUE(same.makes.empty());
-}
 
 }  // namespace

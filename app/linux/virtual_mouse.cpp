@@ -1,4 +1,4 @@
-#include "platform/linux/kvmon/virtual_mouse.h"
+#include "app/linux/virtual_mouse.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace kv::platform::linux_ {
+namespace kv::app {
 
 const std::vector<std::uint8_t>& VirtualMouse::Descriptor() {
   static const std::vector<std::uint8_t> d = {
@@ -23,7 +23,7 @@ const std::vector<std::uint8_t>& VirtualMouse::Descriptor() {
   return d;
 }
 
-VirtualMouse::VirtualMouse(HidrawHid& hid, std::string socketPath) : hid_(hid), socketPath_(std::move(socketPath)) {
+VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketPath) : hid_(hid), socketPath_(std::move(socketPath)) {
   sockaddr_un addr{};
   if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path)
     throw std::runtime_error("the virtual mouse socket path is empty or too long");
@@ -74,4 +74,4 @@ void VirtualMouse::Listen() {
   }
 }
 
-}  // namespace kv::platform::linux_
+}  // namespace kv::app

@@ -3,7 +3,7 @@
 
 #include "app/monitor.h"
 #include "platform/win32/win32_platform.h"
-#include "profile/messages.h"
+#include "app/messages.h"
 
 namespace {
 

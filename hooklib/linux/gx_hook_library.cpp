@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "hook/hook_library.h"
-#include "platform/linux/gxhook/evdev_translate.h"
+#include "hooklib/linux/evdev_translate.h"
 
 #define KV_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace kv::platform::linux_::gxhook {
+namespace kv::hooklib {
 namespace {
 
 constexpr const char* kLogDomain = "gxHook";
@@ -394,9 +394,9 @@ void Disable(Slot& slot) {
 }
 
 }  // namespace
-}  // namespace kv::platform::linux_::gxhook
+}  // namespace kv::hooklib
 
-using namespace kv::platform::linux_::gxhook;
+using namespace kv::hooklib;
 
 KV_EXPORT void EnableKeyboardHook(kv::hooklib::HookCallback callback, void* context, std::int32_t) {
   Enable(L().keyboard, callback, context);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/monitor.h"
-#include "platform/linux/kvmon/virtual_mouse.h"
+#include "app/linux/virtual_mouse.h"
 #include "platform/linux/linux_platform.h"
 
 int main(int argc, char** argv) {
@@ -28,9 +28,9 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);  // closing About must not end the monitor
   try {
     kv::platform::linux_::LinuxPlatform platform;
-    std::unique_ptr<kv::platform::linux_::VirtualMouse> mouse;
+    std::unique_ptr<kv::app::VirtualMouse> mouse;
     if (!virtualMouse.empty())
-      mouse = std::make_unique<kv::platform::linux_::VirtualMouse>(platform.hid, virtualMouse);
+      mouse = std::make_unique<kv::app::VirtualMouse>(platform.hid, virtualMouse);
     return kv::RunMonitor(platform.platform());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvmon: %s\n", e.what());

@@ -1,10 +1,10 @@
-#include "platform/linux/gxhook/evdev_translate.h"
+#include "hooklib/linux/evdev_translate.h"
 
 #include <algorithm>
 
 #include "hook/key_tables.h"
 
-namespace kv::platform::linux_::gxhook {
+namespace kv::hooklib {
 namespace {
 
 constexpr std::uint16_t kKeyboardPage = 0x07;
@@ -264,4 +264,4 @@ void EvdevTranslator::TranslateFrame(std::vector<TranslatedEvent>& out) {
   addWheel(hooklib::kMouseHWheel, hwheelSteps, hwheelUnits, hwheel, hwheelHiRes);
 }
 
-}  // namespace kv::platform::linux_::gxhook
+}  // namespace kv::hooklib

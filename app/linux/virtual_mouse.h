@@ -9,7 +9,7 @@
 
 #include "platform/linux/hidraw_hid.h"
 
-namespace kv::platform::linux_ {
+namespace kv::app {
 
 class VirtualMouse {
  public:
@@ -18,7 +18,7 @@ class VirtualMouse {
 
   // Binds the socket (replacing a stale socket file) and adds the node. Throws
   // std::runtime_error with one sentence when the socket cannot be made.
-  VirtualMouse(HidrawHid& hid, std::string socketPath);
+  VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketPath);
   ~VirtualMouse();  // removes the node (its readers see "not connected") and the socket file
   VirtualMouse(const VirtualMouse&) = delete;
   VirtualMouse& operator=(const VirtualMouse&) = delete;
@@ -26,11 +26,11 @@ class VirtualMouse {
  private:
   void Listen();
 
-  HidrawHid& hid_;
+  platform::linux_::HidrawHid& hid_;
   std::string socketPath_;
   int socket_ = -1, wake_ = -1;
-  std::shared_ptr<HidrawHid::VirtualNode> node_;
+  std::shared_ptr<platform::linux_::HidrawHid::VirtualNode> node_;
   std::thread listener_;
 };
 
-}  // namespace kv::platform::linux_
+}  // namespace kv::app

@@ -1,10 +1,13 @@
 // libFuzzer target: any bytes as a report descriptor, followed by an input report. The parser
 // must answer every query without crashing, hanging or growing without bound.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
-#include "hid/report_descriptor.h"
+#include "hid/usage_list.h"
+#include "platform/hid_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
@@ -12,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t split = std::min<std::size_t>(size - 2, data[0] | (data[1] << 8));
   const std::span<const std::uint8_t> descriptor(data + 2, split);
   const std::span<const std::uint8_t> report(data + 2 + split, size - 2 - split);
-  kv::hid::ReportDescriptor d;
+  kv::platform::descriptor::ReportDescriptor d;
   try {
-    d = kv::hid::ParseReportDescriptor(descriptor);
-  } catch (const kv::hid::DescriptorError&) {
+    d = kv::platform::descriptor::ParseReportDescriptor(descriptor);
+  } catch (const kv::platform::descriptor::DescriptorError&) {
     return 0;
   }
   std::vector<std::uint16_t> previous(100), current(100);
