@@ -4,13 +4,7 @@
 
 namespace kv::path {
 
-bool IsSep(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
+bool IsSep(char c) { return c == '/' || c == kSep; }
 
 bool EndsWithSep(std::string_view p) { return !p.empty() && IsSep(p.back()); }
 

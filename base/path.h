@@ -8,13 +8,10 @@
 
 namespace kv::path {
 
-#ifdef _WIN32
-inline constexpr char kSep = '\\';
-#else
-inline constexpr char kSep = '/';
-#endif
+// The host's own separator, as its standard library knows it.
+inline constexpr char kSep = static_cast<char>(std::filesystem::path::preferred_separator);
 
-// "\" is a separator on Windows only; "/" everywhere.
+// "/" is a separator everywhere; the host's own one (Windows' "\") as well.
 bool IsSep(char c);
 bool EndsWithSep(std::string_view p);
 std::string WithTrailingSep(std::string_view p);

@@ -45,16 +45,17 @@ Fn Resolve(platform::DynamicLibrary& library, const char* name) {
   return reinterpret_cast<Fn>(library.Symbol(name));
 }
 
-bool LoadHookLibrary(platform::Platform& p, const char* fileName) {
+bool LoadHookLibrary(platform::Platform& p) {
   HookBinding& b = Binding();
   std::lock_guard lock(b.mutex);
   if (b.loaded) {
     ++b.users;
     return true;
   }
+  const std::string fileName = p.libraries ? p.libraries->FileName(kHookLibraryName) : kHookLibraryName;
   auto library = p.libraries ? p.libraries->Load(fileName) : nullptr;
   if (!library) {
-    const std::string text = std::string(fileName) + " can not be found!";
+    const std::string text = fileName + " can not be found!";
     if (p.messageBoxes)
       p.messageBoxes->ShowError(text, "Error");
     else
@@ -199,7 +200,7 @@ class TgxHook::EventThread {
 // --- lifecycle -------------------------------------------------------------------------------
 
 TgxHook::TgxHook(platform::Platform& platform, void* owner) : platform_(platform), FOwner(owner) {
-  FDLLLoaded = LoadHookLibrary(platform, kHookLibraryFileName);
+  FDLLLoaded = LoadHookLibrary(platform);
   FIdThreadComponentDataEvent = std::make_unique<EventThread>(platform.loop, *this);
 }
 

@@ -21,12 +21,9 @@ struct Platform;
 
 namespace kv {
 
-// File name of the hook library on the platform the program is built for.
-#ifdef _WIN32
-inline constexpr const char* kHookLibraryFileName = "gxHook.dll";
-#else
-inline constexpr const char* kHookLibraryFileName = "libgxHook.so";
-#endif
+// The hook library's name; the platform's dynamic-library service gives its file name
+// ("gxHook.dll" on Windows).
+inline constexpr const char* kHookLibraryName = "gxHook";
 
 using TOnHookKeyboardKey = std::function<void(int Key, int AState, int AKeyExtended,
                                               bool& ABlocked, std::uint32_t AScanKey)>;

@@ -2,6 +2,7 @@
 // Dynamic libraries bound at run time by file name: the hook library, and whatever else a
 // component chooses to load only when it is there.
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace kv::platform {
@@ -19,6 +20,9 @@ class DynamicLibrary {
 class DynamicLibraries {
  public:
   virtual ~DynamicLibraries() = default;
+  // The file name this platform gives the library called `name`: "gxHook" is "gxHook.dll" on
+  // Windows and "libgxHook.so" on Linux.
+  virtual std::string FileName(std::string_view name) const = 0;
   // Loads a library by file name ("gxHook.dll", "libgxHook.so"), through the platform's normal
   // search order; a name with a folder in it is loaded from that folder only. The folder of the
   // running executable is searched first on every platform (Windows does so by itself; the

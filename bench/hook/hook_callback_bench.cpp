@@ -27,7 +27,7 @@ void Disable() {}
 
 struct World {
   World() {
-    libraries.AddTable(kHookLibraryFileName,
+    libraries.AddTable(libraries.FileName(kHookLibraryName),
                        {{hooklib::kEnableKeyboardHook, reinterpret_cast<void*>(&EnableKeyboard)},
                         {hooklib::kDisableKeyboardHook, reinterpret_cast<void*>(&Disable)},
                         {hooklib::kEnableMouseHook, reinterpret_cast<void*>(&EnableMouse)},

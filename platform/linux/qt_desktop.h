@@ -1,8 +1,13 @@
 #pragma once
 // Desktop services on Qt 6: tray icon and menu, the content window (About), message boxes, the
 // shell's launch and open, locale, keyboard state and run-time libraries.
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/dynlib.h"
 #include "platform/keyboard.h"
@@ -63,6 +68,7 @@ class QtKeyboard : public Keyboard {
 class DlDynamicLibraries : public DynamicLibraries {
  public:
   explicit DlDynamicLibraries(Paths& paths) : paths_(paths) {}
+  std::string FileName(std::string_view name) const override { return "lib" + std::string(name) + ".so"; }
   std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
 
  private:

@@ -68,6 +68,14 @@ class SimDynamicLibraries::HostLibrary : public DynamicLibrary {
   Handle handle_;
 };
 
+std::string SimDynamicLibraries::FileName(std::string_view name) const {
+#ifdef _WIN32
+  return std::string(name) + ".dll";
+#else
+  return "lib" + std::string(name) + ".so";
+#endif
+}
+
 std::unique_ptr<DynamicLibrary> SimDynamicLibraries::Load(std::string_view fileName) {
   std::unique_lock lock(mutex_);
   requests_.emplace_back(fileName);

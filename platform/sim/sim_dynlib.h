@@ -4,8 +4,10 @@
 // folders the test names) loaded with the host's own loader, so that a test can bind a library
 // the project builds, for real.
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dynlib.h"
@@ -16,6 +18,8 @@ class SimDynamicLibraries : public DynamicLibraries {
  public:
   using SymbolTable = std::map<std::string, void*, std::less<>>;
 
+  // The host's own naming, since the sim loads real libraries of the host as well.
+  std::string FileName(std::string_view name) const override;
   std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
 
   // Test controls.

@@ -7,6 +7,7 @@ namespace kv::platform::win32 {
 
 class Win32DynamicLibraries : public DynamicLibraries {
  public:
+  std::string FileName(std::string_view name) const override { return std::string(name) + ".dll"; }
   std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
 };
 

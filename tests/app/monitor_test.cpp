@@ -324,7 +324,7 @@ TEST_F(Monitor, HookLibraryIsBoundButTheMonitorStartsNoHook) {
   platform::sim::SimDynamicLibraries libraries;
   libraries.AddSearchFolder(KV_TEST_HOOK_DIR);
   w.platform().libraries = &libraries;
-  auto control = libraries.Load(kHookLibraryFileName);
+  auto control = libraries.Load(libraries.FileName(kHookLibraryName));
   ASSERT_NE(control, nullptr);
   reinterpret_cast<void (*)()>(control->Symbol("TestHookReset"))();
   const auto query = reinterpret_cast<int (*)(int, int)>(control->Symbol("TestHookQuery"));

@@ -24,7 +24,7 @@ namespace kv::platform::contract {
 template <typename Env>
 class DynamicLibrariesContract : public ::testing::Test {
  protected:
-  std::string LibraryFile() { return path::Join(env.LibraryFolder(), kHookLibraryFileName); }
+  std::string LibraryFile() { return path::Join(env.LibraryFolder(), env.libraries().FileName(kHookLibraryName)); }
   Env env;
 };
 
@@ -63,7 +63,7 @@ TYPED_TEST_P(DynamicLibrariesContract, HandlesToOneLibraryShareItsStateAndOutliv
 
 TYPED_TEST_P(DynamicLibrariesContract, BareNamesAreFoundThroughTheSearchOrder) {
   if (!this->env.SearchIn(this->env.LibraryFolder())) GTEST_SKIP() << "no search folder here";
-  auto lib = this->env.libraries().Load(kHookLibraryFileName);
+  auto lib = this->env.libraries().Load(this->env.libraries().FileName(kHookLibraryName));
   ASSERT_TRUE(lib);
   EXPECT_NE(lib->Symbol(hooklib::kEnableMouseHook), nullptr);
 }

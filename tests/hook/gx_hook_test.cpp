@@ -32,7 +32,7 @@ TEST_F(HookTest, AMissingLibraryShowsOneBoxAndLeavesEveryOperationIdle) {
   auto hook = MakeHook();
   EXPECT_FALSE(hook->DLLLoaded());
   ASSERT_EQ(sim.messageBoxes.Shown().size(), 1u);
-  EXPECT_EQ(sim.messageBoxes.Shown()[0].text, std::string(kHookLibraryFileName) + " can not be found!");
+  EXPECT_EQ(sim.messageBoxes.Shown()[0].text, empty.FileName(kHookLibraryName) + " can not be found!");
   EXPECT_EQ(sim.messageBoxes.Shown()[0].caption, "Error");
   hook->StartHookKeyboard();
   hook->StartHookMouse();
@@ -47,7 +47,7 @@ TEST_F(HookTest, AMissingLibraryShowsOneBoxAndLeavesEveryOperationIdle) {
 TEST_F(HookTest, ALibraryLackingAnEntryPointIsReleasedSilently) {
   platform::sim::SimDynamicLibraries partial;
   static int dummy;
-  partial.AddTable(kHookLibraryFileName, {{"EnableKeyboardHook", &dummy},
+  partial.AddTable(partial.FileName(kHookLibraryName), {{"EnableKeyboardHook", &dummy},
                                           {"DisableKeyboardHook", &dummy},
                                           {"EnableMouseHook", &dummy}});
   sim.platform().libraries = &partial;
@@ -55,7 +55,7 @@ TEST_F(HookTest, ALibraryLackingAnEntryPointIsReleasedSilently) {
   EXPECT_FALSE(hook->DLLLoaded());
   EXPECT_TRUE(sim.messageBoxes.Shown().empty());
   EXPECT_EQ(partial.OpenCount(), 0);
-  EXPECT_EQ(partial.Requests(), std::vector<std::string>{kHookLibraryFileName});
+  EXPECT_EQ(partial.Requests(), std::vector<std::string>{partial.FileName(kHookLibraryName)});
 }
 
 TEST_F(HookTest, InstancesShareOneBindingAndTheLastOneReleasesIt) {

@@ -21,7 +21,7 @@ class HookTest : public ::testing::Test {
     sim.platform().libraries = &libraries;
     sim.platform().keyboard = &keyboard;
     sim.platform().messageBoxes = &sim.messageBoxes;
-    control_ = libraries.Load(kHookLibraryFileName);
+    control_ = libraries.Load(libraries.FileName(kHookLibraryName));
     if (!control_) return;
     sendKeyboard_ = reinterpret_cast<SendKeyboardFn>(control_->Symbol("TestHookSendKeyboard"));
     sendMouse_ = reinterpret_cast<SendMouseFn>(control_->Symbol("TestHookSendMouse"));
