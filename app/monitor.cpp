@@ -184,7 +184,7 @@ void TKVMonMain::gxHIDData1Data(const std::string&, const std::string&, std::uin
       const auto& e = kReportMaskTable.Entries[k];
       if (Data[0] == e.Bytes[1] && Data[1] == e.Bytes[2] && Data[2] == e.Bytes[3]) {
         p_.debug.Write("KeyIndex = " + std::to_string(k) + " postmessage record!");
-        p_.windows.Post(Handle(), {WM_DEVICE_EVENT, static_cast<std::uintptr_t>(k), 1});
+        p_.windows.Post(Handle(), ButtonPressedEvent(k));
         return;
       }
     }
@@ -193,8 +193,8 @@ void TKVMonMain::gxHIDData1Data(const std::string&, const std::string&, std::uin
   if (ReportID != 8) return;
   if (Data[0] == 2) {
     if (auto cfg = FindConfiguratorWindow()) p_.windows.Post(cfg, {WM_DEVICE_NOTIFY, Data[1], 0});
-  } else if (Data[0] == 1 && Data[1] <= 4) {
-    p_.windows.Post(Handle(), {WM_DEVICE_EVENT, 21u + Data[1], 0});
+  } else if (Data[0] == 1 && Data[1] < kOnBoardProfileCount) {
+    p_.windows.Post(Handle(), OnBoardProfileEvent(Data[1]));
   }
 }
 
@@ -216,25 +216,26 @@ std::intptr_t TKVMonMain::WindowProc(const platform::WindowMessage& m) {
 }
 
 void TKVMonMain::OnDeviceEvent(std::uintptr_t code, std::intptr_t lParam) {
-  const bool fromButton = lParam == 1;
-  if (fromButton) {
-    // Buttons 19 to 23 have no function entry; a button report is never a profile switch.
-    if (code < static_cast<std::uintptr_t>(kButtonRecords))
-      ExecuteButtonFunction(static_cast<std::uint8_t>(code),
-                            DM.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[code].FunctionCode);
-    return;
+  const DeviceEvent event = DecodeDeviceEvent(code, lParam);
+  switch (event.kind) {
+    case DeviceEvent::Kind::Button:
+      // Buttons 19 to 23 have no function entry; a button report is never a profile switch.
+      if (event.index < kButtonRecords)
+        ExecuteButtonFunction(static_cast<std::uint8_t>(event.index),
+                              DM.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[event.index].FunctionCode);
+      break;
+    case DeviceEvent::Kind::OnBoardProfile:
+      WriteProfileIDToRegistry(event.index);
+      if (auto cfg = FindConfiguratorWindow())
+        p_.windows.Send(cfg, {WM_PROFILE_SWITCHED, static_cast<std::uintptr_t>(event.index), 0});
+      break;
+    case DeviceEvent::Kind::Unknown:  // names nothing the monitor carries out
+      break;
   }
-  if (code >= 21 && code <= 25) {
-    const int profile = static_cast<int>(code) - 21;
-    WriteProfileIDToRegistry(profile);
-    if (auto cfg = FindConfiguratorWindow())
-      p_.windows.Send(cfg, {WM_PROFILE_SWITCHED, static_cast<std::uintptr_t>(profile), 0});
-  }
-  // Any other code names nothing the monitor carries out.
 }
 
 void TKVMonMain::ExecuteButtonFunction(std::uint8_t, std::uint16_t FunctionCode) {
-  if (FunctionCode == 28) microphone_.MicrophoneMute();
+  if (FunctionCode == kMicMuteFunction) microphone_.MicrophoneMute();
 }
 
 bool TKVMonMain::WriteProfileIDToRegistry(std::int32_t value) {
@@ -258,7 +259,8 @@ void TKVMonMain::OnProfileChanged(std::intptr_t lParam) {
   try {
     DM.LoadProfileGroupSettingInfoFromRegistry();
     DM.LoadAllProfileInfoFromRegistry();
-    DM.LoadCurrentProfileInfoFromRegistry();
+    if (!DM.LoadCurrentProfileInfoFromRegistry())
+      p_.debug.Write("the current profile is not in the store; the monitor keeps the one it holds");
   } catch (const std::exception& e) {
     // The configurator's choice is still recorded; the monitor keeps what it could load.
     p_.debug.Write(std::string("profile reload failed: ") + e.what());

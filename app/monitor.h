@@ -7,7 +7,9 @@
 // Entry for the executables: RunMonitor. The real platforms' main() build their Platform
 // (with the optional services hid, devices, audio, shell, locale, libraries, keyboard set where
 // they exist) and call it on the thread that runs the event loop; it returns the exit status.
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>

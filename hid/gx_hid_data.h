@@ -6,6 +6,7 @@
 // feature operations return 0 or the platform's error code, and a failing interface is skipped.
 // All operations run on the main thread.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,11 +55,11 @@ class TgxHIDData {
   // shared stop event for 20 ms. A thread busy handing a report over stops right after it.
   void HidStopRead();
   bool IsDeviceExist(const THIDDataParam& ReportData);
-  bool HidFindAndWriteDevice(const THIDDataParam& ReportData);
-  bool HidFindAndWriteDeviceBYHID(const THIDDataParam& ReportData);
+  [[nodiscard]] bool HidFindAndWriteDevice(const THIDDataParam& ReportData);
+  [[nodiscard]] bool HidFindAndWriteDeviceBYHID(const THIDDataParam& ReportData);
   // Result when no interface is asked: kNoInterfaceAnswered.
-  std::uint32_t HidFindAndGetFeatureReport(THIDDataParam& ReportData);
-  std::uint32_t HidFindAndSetFeatureReport(THIDDataParam& ReportData);
+  [[nodiscard]] std::uint32_t HidFindAndGetFeatureReport(THIDDataParam& ReportData);
+  [[nodiscard]] std::uint32_t HidFindAndSetFeatureReport(THIDDataParam& ReportData);
   static constexpr std::uint32_t kNoInterfaceAnswered = 1167;  // "device not connected"
 
   // The include list, owned by the component.

@@ -8,8 +8,10 @@
 // after. The pending read has always returned before the report buffer is released.
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>

@@ -122,13 +122,13 @@ class HidDevice {
 
   // One whole output report, report ID in byte 0; returns 0 once the device accepted all of it,
   // else an error code (never 0). Blocks until done.
-  virtual std::uint32_t WriteOutput(std::span<const std::uint8_t> report) = 0;
+  [[nodiscard]] virtual std::uint32_t WriteOutput(std::span<const std::uint8_t> report) = 0;
   // The feature report whose ID is in report[0], report.size() bytes long including that byte;
   // on success the buffer holds it (byte 0 the ID the device returned) and the result is 0; on
   // failure the buffer is unchanged and the result is an error code.
-  virtual std::uint32_t GetFeature(std::span<std::uint8_t> report) = 0;
+  [[nodiscard]] virtual std::uint32_t GetFeature(std::span<std::uint8_t> report) = 0;
   // Sends report.size() bytes, report ID in byte 0, as a feature report. 0 or an error code.
-  virtual std::uint32_t SetFeature(std::span<const std::uint8_t> report) = 0;
+  [[nodiscard]] virtual std::uint32_t SetFeature(std::span<const std::uint8_t> report) = 0;
 
   // Usage queries over input reports, all usage pages and every collection of the interface.
   // The most usages an input report can have on at once (0 when it has no buttons); nullopt

@@ -88,7 +88,7 @@ void TDM::WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, B
     buttons[i].ValueCode = i + 1;
   }
   // Button 3 keeps the codes the configurator has always shipped with, not the table's.
-  SetButton(buttons[3], 3, 30, 13, 25);
+  SetButton(buttons[3], 3, 30, kFunctionKindAuxWords, 25);
   buttons[3].ValueCode = 12;
   buttons[3].FuncParam.AuxWord1 = 3;
   buttons[3].FuncParam.AuxWord2 = 1;
@@ -98,7 +98,7 @@ void TDM::WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, B
   SetButton(buttons[5], 5, 34, 1, 9);
   buttons[5].ValueCode = 15;
   for (int i = 6; i <= 17; ++i) {
-    SetButton(buttons[i], i, 5, 8, 16);
+    SetButton(buttons[i], i, 5, kFunctionKindKey, 16);
     buttons[i].ValueCode = 6;
     buttons[i].FuncParam.KeyCode = static_cast<WORD>(i <= 14 ? 49 + (i - 6) : i == 15 ? 48 : i == 16 ? 107 : 109);
     buttons[i].FuncParam.KeyExtended = 0;
@@ -140,7 +140,7 @@ void TDM::gxProfileTestRestoreToDefault(TgxProfile::Stream& AStream) {
   }
   for (int i = 5; i <= 18; ++i) {
     TBUTTONFUNCINFO& b = c.ButtonFuncInfo[i];
-    SetButton(b, i, 14, 11, 19);
+    SetButton(b, i, 14, kFunctionKindReportMask, 19);
     b.ValueCode = 0;
     std::memcpy(b.FuncParam.ReportMask, &kReportMaskTable.Entries[i].Bytes[1], 3);
   }
@@ -166,7 +166,7 @@ void TDM::gxProfileSettingGroupRestoreToDefault(TgxProfile::Stream& AStream) {
     TPROFILESETTINGINFO& s = g->ProfileSettingList[i];
     const std::string n = std::to_string(i + 1);
     s.ItemFlag = 0;
-    s.StorageType = 0;
+    s.StorageType = kStorageRegistry;
     WriteField(s.ProfileFileName, prefix + n + ".pfd");
     WriteField(s.RegistryFolder, FOptionsFromConfigFile.ProfileRegFolder);
     const std::string profileFolder = GetPersonalDocumentProfilePath();
@@ -189,7 +189,7 @@ void TDM::gxProfileAllSettingInfoRestoreToDefault(TgxProfile::Stream& AStream) {
   Image<TALLGAMESINFO> a(AStream);
   for (TPROFILESETTINGINFO& s : a->Allgameset) {
     s.ItemFlag = 0;
-    s.StorageType = 0;
+    s.StorageType = kStorageRegistry;
     WriteField(s.ProfileFilePath, "");
   }
   a->CurrentGame = 0;

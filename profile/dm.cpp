@@ -88,7 +88,7 @@ void TDM::DataModuleCreate() {
     LoadProfileAtStartUp(i);
   }
 
-  SwitchToProfile(FAllProfileSettingInfo.CurrentGame);
+  (void)SwitchToProfile(FAllProfileSettingInfo.CurrentGame);
 }
 
 void TDM::LoadProfileAtStartUp(int i) {
@@ -104,16 +104,16 @@ void TDM::LoadProfileAtStartUp(int i) {
     const auto zero = std::make_unique<TMouseProfileInfo>();
     c.Write(zero.get(), kProfileSize);
   }
-  if (s.StorageType == 0) {
+  if (s.StorageType == kStorageRegistry) {
     if (!c.LoadStreamFromRegistry()) c.RestoreToDefault();
-  } else if (s.StorageType == 1) {
+  } else if (s.StorageType == kStorageFile) {
     const std::string f = path::WithTrailingSep(filePath) + fileName;
     if (!path::FileExists(f)) {
       c.RestoreToDefault();
-      c.SaveStreamToFile(f);
+      (void)c.SaveStreamToFile(f);
     } else if (!c.LoadStreamFromFile(f)) {
       c.RestoreToDefault();
-      c.SaveStreamToFile();
+      (void)c.SaveStreamToFile();
     }
   }
 }
@@ -133,7 +133,7 @@ TgxProfile& TDM::ProfileAt(int index) {
 void TDM::LoadProfileGroupSettingInfoFromRegistry() {
   if (!gxProfileSettingGroup->LoadStreamFromRegistry()) {
     gxProfileSettingGroup->RestoreToDefault();
-    gxProfileSettingGroup->SaveStreamToRegistry();
+    (void)gxProfileSettingGroup->SaveStreamToRegistry();
   }
   CopyOut(*gxProfileSettingGroup, &FProfileSettingGroup, sizeof FProfileSettingGroup);
   const int group = FProfileSettingGroup.CurrentProfileGroup;
@@ -147,7 +147,7 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
 void TDM::LoadAllProfileInfoFromRegistry() {
   if (!gxProfileAllSettingInfo->LoadStreamFromRegistry()) {
     gxProfileAllSettingInfo->RestoreToDefault();
-    gxProfileAllSettingInfo->SaveStreamToRegistry();
+    (void)gxProfileAllSettingInfo->SaveStreamToRegistry();
   }
   CopyOut(*gxProfileAllSettingInfo, &FAllProfileSettingInfo, sizeof FAllProfileSettingInfo);
 }
@@ -171,7 +171,7 @@ bool TDM::LoadProfileInfoFromRegistry(int AProfileIndex) {
 }
 
 void TDM::LoadRecordMacroInfoFromRegistry() {
-  gxProfileRecordMacroInfo->LoadStreamFromRegistry();
+  (void)gxProfileRecordMacroInfo->LoadStreamFromRegistry();
   CopyOut(*gxProfileRecordMacroInfo, &FRecordMacroInfo, sizeof FRecordMacroInfo);
 }
 
@@ -202,7 +202,7 @@ bool TDM::SwitchToProfileGroup(int AProfileGroupIndex) {
   FProfileSettingGroup.CurrentProfileGroup = AProfileGroupIndex;
   FProfileGroupIndex = AProfileGroupIndex;
   FProfileIndex = FProfileSettingGroup.ProfileIndexOfProfileGroup[AProfileGroupIndex];
-  SwitchToProfile(FProfileIndex);
+  (void)SwitchToProfile(FProfileIndex);
   return true;
 }
 
@@ -243,6 +243,10 @@ std::string TDM::GetPersonalDocumentMacroDatabasePath() {
 
 // ---------------------------------------------------------------------------------------------
 // Saving
+//
+// A record's save reports false only when its settings are unusable or a handler cancelled it;
+// these procedures, like the start-up and reload fallbacks above, go on without that answer,
+// while storage failures still raise to the caller.
 
 void TDM::SaveBackToCurrentProfileInfo() {
   ProfileAt(FProfileIndex).Write(&FCurrentProfileInfo, kProfileSize);
@@ -251,14 +255,14 @@ void TDM::SaveBackToCurrentProfileInfo() {
 
 void TDM::SaveCurrentProfileInfoToRegistry() {
   SaveBackToCurrentProfileInfo();
-  ProfileAt(FProfileIndex).SaveStreamToRegistry();
+  (void)ProfileAt(FProfileIndex).SaveStreamToRegistry();
 }
 
 void TDM::SaveCurrentProfileInfoToFile(const std::string& AFile) {
-  ProfileAt(FProfileIndex).SaveStreamToFile(AFile);
+  (void)ProfileAt(FProfileIndex).SaveStreamToFile(AFile);
 }
 
-void TDM::SaveCurrentProfileInfoToFile() { ProfileAt(FProfileIndex).SaveStreamToFile(); }
+void TDM::SaveCurrentProfileInfoToFile() { (void)ProfileAt(FProfileIndex).SaveStreamToFile(); }
 
 bool TDM::SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProfileIndex) {
   if (!IsProfileIndexInRange(AProfileIndex)) return false;
@@ -268,24 +272,24 @@ bool TDM::SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProf
 
 bool TDM::SaveProfileInfoToRegistry(int AProfileIndex) {
   if (!IsProfileIndexInRange(AProfileIndex)) return false;
-  ProfileAt(AProfileIndex).SaveStreamToRegistry();
+  (void)ProfileAt(AProfileIndex).SaveStreamToRegistry();
   return true;
 }
 
 void TDM::SaveBackAllProfileInfo() {
-  for (int i = 0; i < kProfileCount; ++i) ProfileAt(i).SaveStreamToRegistry();
+  for (int i = 0; i < kProfileCount; ++i) (void)ProfileAt(i).SaveStreamToRegistry();
 }
 
 void TDM::SaveBackAllProfileInfoToRegistry() { SaveBackAllProfileInfo(); }
 
 void TDM::SaveBackAllProfileInfoToFile() {
-  for (int i = 0; i < kProfileCount; ++i) ProfileAt(i).SaveStreamToFile();
+  for (int i = 0; i < kProfileCount; ++i) (void)ProfileAt(i).SaveStreamToFile();
 }
 
 void TDM::SaveBackAllProfileSettingInfo() {
   FAllProfileSettingInfo.CurrentGame = static_cast<WORD>(FProfileIndex);
   gxProfileAllSettingInfo->Write(&FAllProfileSettingInfo, sizeof FAllProfileSettingInfo);
-  gxProfileAllSettingInfo->SaveStreamToRegistry();
+  (void)gxProfileAllSettingInfo->SaveStreamToRegistry();
 }
 
 void TDM::SaveBackToProfileGroupSettingInfo() {
@@ -294,12 +298,12 @@ void TDM::SaveBackToProfileGroupSettingInfo() {
 
 void TDM::SaveProfileGroupSettingInfoToRegistry() {
   SaveBackToProfileGroupSettingInfo();
-  gxProfileSettingGroup->SaveStreamToRegistry();
+  (void)gxProfileSettingGroup->SaveStreamToRegistry();
 }
 
 void TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo) {
   gxProfileRecordMacroInfo->Write(&ARecordMacroInfo, sizeof ARecordMacroInfo);
-  gxProfileRecordMacroInfo->SaveStreamToRegistry();
+  (void)gxProfileRecordMacroInfo->SaveStreamToRegistry();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -339,7 +343,7 @@ bool TDM::RestoreProfileGroupToDefault(int AProfileGroupIndex) {
 
 void TDM::RestoreProfileSettingGroupToDefault() {
   gxProfileSettingGroup->RestoreToDefault();
-  gxProfileSettingGroup->SaveStreamToRegistry();
+  (void)gxProfileSettingGroup->SaveStreamToRegistry();
 }
 
 void TDM::InitTestDefaultValue() {
@@ -386,10 +390,10 @@ std::vector<int> TDM::GetAllProfilesMacroIndexList() {
   const auto info = std::make_unique<TMouseProfileInfo>();
   for (int i = 0; i < kProfileCount; ++i) {
     std::memset(static_cast<void*>(info.get()), 0, sizeof *info);
-    ReadProfileInfo(*info, i);
+    (void)ReadProfileInfo(*info, i);
     for (int b = 0; b < info->ConfigInfo.ButtonCount; ++b) {
       const TBUTTONFUNCINFO& button = Button(*info, b);
-      if (button.FunctionKind != 4) continue;
+      if (button.FunctionKind != kFunctionKindMacro) continue;
       const int macro = button.FuncParam.MacroIndex;
       if (std::find(list.begin(), list.end(), macro) == list.end()) list.push_back(macro);
     }

@@ -3,6 +3,7 @@
 // record, the profile group record and the recorded-macro record, loads them at construction
 // and offers the operations with which the monitor and the configurator load, switch, save,
 // reset and maintain them. Main thread only.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,16 +39,16 @@ class TDM {
   // Loading. None of them saves the in-memory records first.
   void LoadProfileGroupSettingInfoFromRegistry();
   void LoadAllProfileInfoFromRegistry();
-  bool LoadCurrentProfileInfoFromRegistry();
-  bool LoadCurrentProfileInfoFromFile(const std::string& AFile);
-  bool LoadProfileInfoFromRegistry(int AProfileIndex);
+  [[nodiscard]] bool LoadCurrentProfileInfoFromRegistry();
+  [[nodiscard]] bool LoadCurrentProfileInfoFromFile(const std::string& AFile);
+  [[nodiscard]] bool LoadProfileInfoFromRegistry(int AProfileIndex);
   void LoadRecordMacroInfoFromRegistry();
-  bool ReadCurrentProfileInfo();
-  bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+  [[nodiscard]] bool ReadCurrentProfileInfo();
+  [[nodiscard]] bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, int AProfileIndex);
 
   // Switching: memory only, nothing is saved.
-  bool SwitchToProfile(int AProfileIndex);
-  bool SwitchToProfileGroup(int AProfileGroupIndex);
+  [[nodiscard]] bool SwitchToProfile(int AProfileIndex);
+  [[nodiscard]] bool SwitchToProfileGroup(int AProfileGroupIndex);
 
   static bool IsProfileIndexInRange(int AProfileIndex);
   static bool IsProfileGroupIndexInRange(int AProfileGroupIndex);
@@ -62,8 +63,8 @@ class TDM {
   void SaveCurrentProfileInfoToRegistry();
   void SaveCurrentProfileInfoToFile(const std::string& AFile);
   void SaveCurrentProfileInfoToFile();
-  bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProfileIndex);
-  bool SaveProfileInfoToRegistry(int AProfileIndex);
+  [[nodiscard]] bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+  [[nodiscard]] bool SaveProfileInfoToRegistry(int AProfileIndex);
   void SaveBackAllProfileInfo();
   void SaveBackAllProfileInfoToRegistry();
   void SaveBackAllProfileInfoToFile();
@@ -75,8 +76,8 @@ class TDM {
   // Restoring defaults. Only RestoreProfileSettingGroupToDefault saves.
   void RestoreCurrentProfileInfoToDefault();
   void RestoreAllProfileInfoToDefault();
-  bool RestoreProfileInfoToDefault(int AProfileIndex);
-  bool RestoreProfileGroupToDefault(int AProfileGroupIndex);
+  [[nodiscard]] bool RestoreProfileInfoToDefault(int AProfileIndex);
+  [[nodiscard]] bool RestoreProfileGroupToDefault(int AProfileGroupIndex);
   void RestoreProfileSettingGroupToDefault();
   void RestoreToDefaultCPISetting();
   void RestoreToDefaultLightAndReportAdvancedSetting();
@@ -87,7 +88,7 @@ class TDM {
   bool IsProfileChanged(int AIndex) const;
 
   // Maintenance.
-  bool ChangeCurrentProfileFileNameAndPath(const std::string& AProfileFilePath);
+  [[nodiscard]] bool ChangeCurrentProfileFileNameAndPath(const std::string& AProfileFilePath);
   std::vector<int> GetAllProfilesMacroIndexList();
 
   // Storage components.

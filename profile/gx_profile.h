@@ -43,16 +43,16 @@ class TgxProfile {
 
   // False: cancelled, unusable settings, or no such value. Throws platform::RegistryError when
   // the value is not binary or the store fails.
-  bool LoadStreamFromRegistry();
-  bool SaveStreamToRegistry();
+  [[nodiscard]] bool LoadStreamFromRegistry();
+  [[nodiscard]] bool SaveStreamToRegistry();
   // False: cancelled, no folder set, or no such file. Throws ProfileFileError when the file
   // exists but cannot be read, or cannot be written.
-  bool LoadStreamFromFile();
-  bool LoadStreamFromFile(const std::string& strFilewithpath);
-  bool SaveStreamToFile();
-  bool SaveStreamToFile(const std::string& strFileWithPath);
+  [[nodiscard]] bool LoadStreamFromFile();
+  [[nodiscard]] bool LoadStreamFromFile(const std::string& strFilewithpath);
+  [[nodiscard]] bool SaveStreamToFile();
+  [[nodiscard]] bool SaveStreamToFile(const std::string& strFileWithPath);
   // Creates the file's folder (one level) and remembers folder and name for a later save.
-  bool PreSaveStreamToFile(const std::string& strFileWithPath);
+  [[nodiscard]] bool PreSaveStreamToFile(const std::string& strFileWithPath);
 
   // The image itself, for the owner's handlers and for inspection.
   Stream& MemoryStream() { return FMemoryStream; }

@@ -171,7 +171,7 @@ struct TPROFILESETTINGINFO {
   char16_t RegistryFolder[1024];
   char16_t ProfileFileName[21];
   char16_t MacroFolder[1024];
-  BYTE StorageType;  // 0 registry, 1 file, anything else neither
+  BYTE StorageType;  // kStorageRegistry, kStorageFile, anything else neither
   std::uint8_t Pad6189[1];
 };
 
@@ -215,7 +215,17 @@ struct TFunctionTableRow {
 };
 
 inline constexpr int kFunctionCount = 39;
-inline constexpr int kMicMuteFunction = 28;
+inline constexpr int kMicMuteFunction = 28;  // the one function the host carries out
+
+// TBUTTONFUNCINFO::FunctionKind: which parameter fields of TFUNCPARAM apply.
+inline constexpr BYTE kFunctionKindMacro = 4;        // MacroIndex
+inline constexpr BYTE kFunctionKindKey = 8;          // KeyCode, KeyExtended
+inline constexpr BYTE kFunctionKindReportMask = 11;  // ReportMask
+inline constexpr BYTE kFunctionKindAuxWords = 13;    // AuxWord1 to AuxWord3
+
+// TPROFILESETTINGINFO::StorageType: where the profile lives; any other value stores it nowhere.
+inline constexpr BYTE kStorageRegistry = 0;
+inline constexpr BYTE kStorageFile = 1;
 
 inline constexpr TFunctionTableRow kFunctionTable[kFunctionCount] = {
     {0, 1, 1},       {1, 2, 2},       {2, 3, 3},       {3, 5, 4},       {4, 4, 5},

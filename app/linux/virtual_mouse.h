@@ -2,6 +2,7 @@
 // The virtual mouse of `kvmon --virtual-mouse SOCKET`: one simulated HID node with the mouse's
 // control collection (usage page 0xFFA0, usage 1; input reports 7 and 8 of 7 data bytes) whose
 // input reports arrive as datagrams on a local socket (kvmouse sends them).
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>

@@ -7,12 +7,14 @@
 //
 // Virtual nodes (the --virtual-mouse of kvmon, and the tests) go through the same code: each open
 // of one is a packet socket that carries one report per read, as a hidraw node does.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hid.h"

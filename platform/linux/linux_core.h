@@ -1,5 +1,10 @@
 #pragma once
 // Linux services that need no desktop: paths, clock, debug output, the single-instance lock.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
 #include "platform/platform.h"
 
 namespace kv::platform::linux_ {

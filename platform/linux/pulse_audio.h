@@ -4,6 +4,7 @@
 //
 // An endpoint is the server's default source at the time it opens, held by name: the monitor
 // keeps toggling the device it opened when the default changes later, as on Windows.
+#include <memory>
 #include <string>
 
 #include "platform/audio.h"

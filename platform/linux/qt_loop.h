@@ -3,6 +3,7 @@
 // go through one queue of our own so that RunAndWait can be released when the loop quits, and
 // timers are Qt timers on one receiver object: an idle loop sleeps in poll() and wakes for
 // nothing but real work.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>

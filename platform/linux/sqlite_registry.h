@@ -2,8 +2,11 @@
 // The Linux settings store: the registry model in one SQLite database. Each write is its own
 // transaction, journaled (WAL), so a crash mid-write leaves the previous value. WAL with
 // synchronous NORMAL keeps every commit atomic; only a power loss may drop the last few commits.
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 

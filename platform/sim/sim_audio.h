@@ -3,9 +3,12 @@
 // default-device choice, and a legacy mixer whose steps can be made to fail. Volume
 // notifications are delivered on a notifier thread of the sim, as the real audio system does.
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 

@@ -2,14 +2,18 @@
 // Simulated HID interfaces and device notifications. Tests plug virtual interfaces (a report
 // descriptor, hardware IDs, a path), script their input reports, unplug them, and read back what
 // was written to them. Reads block on a condition variable: no polling, no real time.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hid.h"

@@ -1,6 +1,7 @@
 #pragma once
 // Keyboard state in the sim world: the test says which keys are held.
 #include <array>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/keyboard.h"

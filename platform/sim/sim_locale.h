@@ -1,5 +1,9 @@
 #pragma once
 // Simulated locale data: a small fixed set of locales, changeable by tests.
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/locale.h"
 
 namespace kv::platform::sim {

@@ -2,8 +2,11 @@
 // Virtual time and the main loop of the simulated platform. Nothing here sleeps or reads the
 // wall clock: time moves only when a test advances it, and timers fire as it does.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>

@@ -2,8 +2,13 @@
 // The simulated platform: every service in memory (files in a per-instance temporary folder),
 // deterministic, driven by the test.
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sim/sim_loop.h"

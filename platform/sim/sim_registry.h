@@ -1,6 +1,12 @@
 #pragma once
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 

@@ -2,8 +2,13 @@
 // Simulated shell: records the tray icon, the content windows, launches and opened addresses so
 // that tests can look at them, and lets tests click the icon, choose menu items and click
 // elements. Events are delivered through the event loop, as on the real platforms.
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/shell.h"
 

@@ -119,9 +119,9 @@ TEST_F(DmStartUp, AForeignValueWhereARecordShouldBeIsReportedNotOverwritten) {
 TEST_F(DmOperations, MonitorReloadSequenceFollowsTheConfiguratorsWrites) {
   auto dm = Start();
   auto cfg = Start();  // stands in for the configurator
-  cfg->SwitchToProfileGroup(1);
+  EXPECT_TRUE(cfg->SwitchToProfileGroup(1));
   cfg->FProfileSettingGroup.ProfileIndexOfProfileGroup[1] = 2;
-  cfg->SwitchToProfileGroup(1);
+  EXPECT_TRUE(cfg->SwitchToProfileGroup(1));
   cfg->SaveProfileGroupSettingInfoToRegistry();
   Button(cfg->FCurrentProfileInfo, 4).FunctionCode = 28;
   cfg->SaveCurrentProfileInfoToRegistry();
@@ -183,11 +183,11 @@ TEST_F(DmOperations, AShortStoredProfileReplacesOnlyItsOwnBytes) {
 TEST_F(DmOperations, UnvalidatedIndexesRaiseRangeErrors) {
   auto dm = Start();
   dm->FProfileIndex = 5;
-  EXPECT_THROW(dm->LoadCurrentProfileInfoFromRegistry(), ProfileRangeError);
+  EXPECT_THROW((void)dm->LoadCurrentProfileInfoFromRegistry(), ProfileRangeError);
   EXPECT_THROW(dm->SaveBackToCurrentProfileInfo(), ProfileRangeError);
   EXPECT_THROW(dm->SetProfileChanged(-1, true), ProfileRangeError);
   EXPECT_THROW(dm->IsProfileChanged(5), ProfileRangeError);
-  EXPECT_THROW(dm->LoadProfileInfoFromRegistry(7), ProfileRangeError);
+  EXPECT_THROW((void)dm->LoadProfileInfoFromRegistry(7), ProfileRangeError);
   auto scratch = std::make_unique<TMouseProfileInfo>();
   EXPECT_FALSE(dm->ReadProfileInfo(*scratch, 5));
   EXPECT_FALSE(dm->SaveBackToProfileInfo(*scratch, -1));

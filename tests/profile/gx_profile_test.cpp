@@ -86,14 +86,14 @@ TEST_F(GxProfile, MissingOrForeignRegistryValuesLeaveTheImageAlone) {
   p.OnAfterLoadFromRegistry = [&](auto&) { ++after; };
   EXPECT_FALSE(p.LoadStreamFromRegistry());
   sim.registry.SetRawValue(RootKey::CurrentUser, kKey, "Profile1.pfd", 1, {'a', 0, 'b', 0});
-  EXPECT_THROW(p.LoadStreamFromRegistry(), kv::platform::RegistryError);
+  EXPECT_THROW((void)p.LoadStreamFromRegistry(), kv::platform::RegistryError);
   sim.registry.SetRawValue(RootKey::CurrentUser, kKey, "Profile1.pfd", 4, {1, 0, 0, 0});
-  EXPECT_THROW(p.LoadStreamFromRegistry(), kv::platform::RegistryError);
+  EXPECT_THROW((void)p.LoadStreamFromRegistry(), kv::platform::RegistryError);
   EXPECT_EQ(p.MemoryStream(), image);
   EXPECT_EQ(after, 0);
 
   sim.registry.FailWrites(true);
-  EXPECT_THROW(p.SaveStreamToRegistry(), kv::platform::RegistryError);
+  EXPECT_THROW((void)p.SaveStreamToRegistry(), kv::platform::RegistryError);
 }
 
 TEST_F(GxProfile, BeforeEventsCanCancelAndAfterEventsFollowOnlySuccess) {
@@ -167,7 +167,7 @@ TEST_F(GxProfile, FileSavesRefuseMissingFoldersAndReportUnwritableTargets) {
   EXPECT_EQ(FileBytes(kv::path::Join(docs, "new/x.pfd")), (Bytes{'a', 'b', 'c'}));
   // A folder where the file should be cannot be replaced by a file.
   std::filesystem::create_directory(kv::path::Join(docs, "dir.pfd"));
-  EXPECT_THROW(p.SaveStreamToFile(kv::path::Join(docs, "dir.pfd")), kv::ProfileFileError);
+  EXPECT_THROW((void)p.SaveStreamToFile(kv::path::Join(docs, "dir.pfd")), kv::ProfileFileError);
 
   ASSERT_TRUE(p.PreSaveStreamToFile(kv::path::Join(kv::path::Join(docs, "pre"), "y.pfd")));
   EXPECT_EQ(p.FilePath(), kv::path::WithTrailingSep(kv::path::Join(docs, "pre")));

@@ -38,7 +38,7 @@ TEST_F(Maintenance, SavingMovesWorkingCopiesIntoComponentsAndOnToTheRegistry) {
   dm->SaveBackAllProfileInfoToRegistry();
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(Value("Profile" + std::to_string(i) + ".pfd"));
 
-  dm->SwitchToProfile(2);
+  EXPECT_TRUE(dm->SwitchToProfile(2));
   dm->FAllProfileSettingInfo.CurrentGame = 0;
   dm->SaveBackAllProfileSettingInfo();
   EXPECT_EQ(Stored<TALLGAMESINFO>("allsettings.pfd")->CurrentGame, 2);
@@ -57,7 +57,7 @@ TEST_F(Maintenance, AFileSaveWritesTheComponentImageNotTheUnsavedWorkingCopy) {
   const std::string file = path::Join(sim.paths.DocumentsDir(), "exported.pfd");
   dm->SaveCurrentProfileInfoToFile(file);
   auto reread = Start();
-  reread->LoadCurrentProfileInfoFromFile(file);
+  EXPECT_TRUE(reread->LoadCurrentProfileInfoFromFile(file));
   EXPECT_EQ(reread->FCurrentProfileInfo.ConfigInfo.CurrentCPIIndex, 0);
 
   dm->SaveBackAllProfileInfoToFile();
@@ -76,7 +76,7 @@ TEST_F(Maintenance, RestoringProfilesSetsTheirFlagsAndRefreshesOnlyTheCurrentOne
   // Group 1 selects profile 1, which is not current: only its image changes.
   auto p1 = std::make_unique<TMouseProfileInfo>();
   p1->ConfigInfo.CurrentCPIIndex = 6;
-  dm->SaveBackToProfileInfo(*p1, 1);
+  EXPECT_TRUE(dm->SaveBackToProfileInfo(*p1, 1));
   EXPECT_TRUE(dm->RestoreProfileGroupToDefault(1));
   EXPECT_EQ(CpiIndexOf(*dm->gxProfileGame2), 1);
   EXPECT_FALSE(dm->IsProfileChanged(1));
@@ -101,7 +101,7 @@ TEST_F(Maintenance, RestoringProfilesSetsTheirFlagsAndRefreshesOnlyTheCurrentOne
 
 TEST_F(Maintenance, RestoringTheGroupRecordSavesItButLeavesTheWorkingCopy) {
   auto dm = Start();
-  dm->SwitchToProfileGroup(1);
+  EXPECT_TRUE(dm->SwitchToProfileGroup(1));
   dm->SaveProfileGroupSettingInfoToRegistry();
   EXPECT_EQ(Stored<TProfileSettingGroup>("ProfileSettingGroup.pfd")->CurrentProfileGroup, 1);
   dm->RestoreProfileSettingGroupToDefault();
@@ -114,10 +114,10 @@ TEST_F(Maintenance, MacroIndexListIsDistinctInOrderOfFirstUse) {
   auto dm = Start();
   auto p = std::make_unique<TMouseProfileInfo>();
   auto useMacro = [&](int profile, int button, int macro) {
-    dm->ReadProfileInfo(*p, profile);
+    EXPECT_TRUE(dm->ReadProfileInfo(*p, profile));
     Button(*p, button).FunctionKind = 4;
     Button(*p, button).FuncParam.MacroIndex = static_cast<WORD>(macro);
-    dm->SaveBackToProfileInfo(*p, profile);
+    EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, profile));
   };
   useMacro(0, 2, 7);
   useMacro(0, 9, 7);
@@ -126,16 +126,16 @@ TEST_F(Maintenance, MacroIndexListIsDistinctInOrderOfFirstUse) {
   EXPECT_EQ(dm->GetAllProfilesMacroIndexList(), (std::vector<int>{7, 3, 11}));
 
   // Outside ButtonCount a macro does not count; a count above 19 is a range error.
-  dm->ReadProfileInfo(*p, 4);
+  EXPECT_TRUE(dm->ReadProfileInfo(*p, 4));
   Button(*p, 18).FunctionKind = 4;
   Button(*p, 18).FuncParam.MacroIndex = 99;
-  dm->SaveBackToProfileInfo(*p, 4);
+  EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, 4));
   EXPECT_EQ(dm->GetAllProfilesMacroIndexList(), (std::vector<int>{7, 3, 11}));
   p->ConfigInfo.ButtonCount = 20;
-  dm->SaveBackToProfileInfo(*p, 4);
+  EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, 4));
   EXPECT_THROW(dm->GetAllProfilesMacroIndexList(), ProfileRangeError);
   p->ConfigInfo.ButtonCount = -3;
-  dm->SaveBackToProfileInfo(*p, 4);
+  EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, 4));
   EXPECT_EQ(dm->GetAllProfilesMacroIndexList().size(), 3u);
 }
 
@@ -153,7 +153,7 @@ TEST_F(Maintenance, ChangingTheCurrentFileKeepsAMissingFolderOutOfTheComponent) 
   ASSERT_TRUE(dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, "mine2.pfd")));
   EXPECT_EQ(dm->gxProfileGame1->FilePath(), path::WithTrailingSep(docs));
 
-  EXPECT_THROW(dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, std::string(21, 'n'))),
+  EXPECT_THROW((void)dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, std::string(21, 'n'))),
                TextFieldOverflow);
   EXPECT_EQ(dm->gxProfileGame1->FileName(), "mine2.pfd") << "a name that does not fit changes nothing";
   EXPECT_EQ(ReadField(s.ProfileFileName), "mine2.pfd");

@@ -92,9 +92,15 @@ std::optional<std::uint32_t> ProfileId(kv::platform::Registry& registry, const T
   return v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) | (std::uint32_t{v->data[3]} << 24);
 }
 
+// The profile manager refuses only what the argument checks already ruled out; a refusal here is
+// a fault of this tool, reported as such rather than printed or saved as if it had worked.
+void Require(bool done, const std::string& what) {
+  if (!done) throw std::logic_error(what + " was refused by the profile manager");
+}
+
 json ProfileJson(TDM& dm, int i) {
   auto p = std::make_unique<kv::TMouseProfileInfo>();
-  dm.ReadProfileInfo(*p, i);
+  Require(dm.ReadProfileInfo(*p, i), "reading profile " + std::to_string(i));
   const kv::TMOUSECONFIGINFO& c = p->ConfigInfo;
   const kv::TPROFILESETTINGINFO& s = dm.FProfileSettingGroup.ProfileSettingList[i];
   json buttons = json::array();
@@ -243,13 +249,13 @@ int Run(const Command& c) {
       throw BadInput("profile " + std::to_string(c.profile) + " has no storage (storage type " +
                      std::to_string(storage) + ")");
     auto info = std::make_unique<kv::TMouseProfileInfo>();
-    dm.ReadProfileInfo(*info, c.profile);
+    Require(dm.ReadProfileInfo(*info, c.profile), "reading the profile");
     kv::AssignFunction(kv::Button(*info, c.button), c.code);
-    dm.SaveBackToProfileInfo(*info, c.profile);
+    Require(dm.SaveBackToProfileInfo(*info, c.profile), "storing the profile");
     SaveProfile(dm, c.profile);
     Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile);
   } else if (c.name == "switch") {
-    dm.SwitchToProfile(c.profile);
+    Require(dm.SwitchToProfile(c.profile), "switching the profile");
     dm.SaveBackAllProfileSettingInfo();
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
   } else if (c.name == "language") {
@@ -263,7 +269,7 @@ int Run(const Command& c) {
       if (dm.FProfileSettingGroup.ProfileSettingList[i].StorageType > 1)
         throw BadInput("profile " + std::to_string(i) + " has no storage");
     for (int i = first; i <= last; ++i) {
-      dm.RestoreProfileInfoToDefault(i);
+      Require(dm.RestoreProfileInfoToDefault(i), "resetting profile " + std::to_string(i));
       SaveProfile(dm, i);
     }
     Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile < 0 ? dm.FProfileIndex : c.profile);

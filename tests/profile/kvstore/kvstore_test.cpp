@@ -114,13 +114,13 @@ TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotif
     auto dm = StartStore();
     // Give profile 2 bytes the tool does not interpret, stored in the registry.
     auto p = std::make_unique<kv::TMouseProfileInfo>();
-    dm->ReadProfileInfo(*p, 2);
+    EXPECT_TRUE(dm->ReadProfileInfo(*p, 2));
     p->ConfigInfo.ApplicationList[7] = 0x42;
     p->ConfigInfo.ButtonFuncInfo[5].Reserved4164[2] = 0x99;
     p->ConfigInfo.ButtonFuncInfo[5].FuncParam.MacroIndex = 1234;
     p->OtherConfig[3] = 0x11;
-    dm->SaveBackToProfileInfo(*p, 2);
-    dm->SaveProfileInfoToRegistry(2);
+    EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, 2));
+    EXPECT_TRUE(dm->SaveProfileInfoToRegistry(2));
     *before = *p;
     CloseStore();
   }
@@ -133,7 +133,7 @@ TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotif
 
   auto dm = StartStore();
   auto after = std::make_unique<kv::TMouseProfileInfo>();
-  dm->ReadProfileInfo(*after, 2);
+  EXPECT_TRUE(dm->ReadProfileInfo(*after, 2));
   kv::TBUTTONFUNCINFO& b = after->ConfigInfo.ButtonFuncInfo[5];
   EXPECT_EQ(b.FunctionCode, 28);
   EXPECT_EQ(b.TypeCode, 19);
@@ -155,14 +155,14 @@ TEST_F(Kvstore, SwitchLanguageAndResetAreSaved) {
     EXPECT_EQ(dm->FProfileIndex, 3);
     EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, 2);
     auto p = std::make_unique<kv::TMouseProfileInfo>();
-    dm->ReadProfileInfo(*p, 0);
+    EXPECT_TRUE(dm->ReadProfileInfo(*p, 0));
     EXPECT_EQ(p->ConfigInfo.ButtonFuncInfo[0].FunctionCode, 28);
     CloseStore();
   }
   ASSERT_EQ(Run("reset 0").code, 0);
   auto dm = StartStore();
   auto p = std::make_unique<kv::TMouseProfileInfo>();
-  dm->ReadProfileInfo(*p, 0);
+  EXPECT_TRUE(dm->ReadProfileInfo(*p, 0));
   EXPECT_EQ(p->ConfigInfo.ButtonFuncInfo[0].FunctionCode, 0);
   EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 3);
 }
