@@ -7,11 +7,16 @@ namespace kv {
 std::vector<std::uint8_t> MonitorLanguageResource() {
   lang::LanguageResource res;
   res.original = {
-      "GAMING MOUSE MONITOR",          "GAMING MOUSE DRIVER",
-      "Config",                        "About",
-      "Exit",                          "OK",
-      "Hardware & Software Information:", "Hardware Core:1.00.00",
-      "Software Core:1.00.00",         "Software Update Website:",
+      "GAMING MOUSE MONITOR",
+      "GAMING MOUSE DRIVER",
+      "Config",
+      "About",
+      "Exit",
+      "OK",
+      "Hardware & Software Information:",
+      "Hardware Core:1.00.00",
+      "Software Core:1.00.00",
+      "Software Update Website:",
   };
   res.languages = {
       {"CH",

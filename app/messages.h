@@ -7,7 +7,7 @@
 
 namespace kv {
 
-inline constexpr std::uint32_t WM_PROFILE_CHANGED = 7035;          // lParam: profile index
+inline constexpr std::uint32_t WM_PROFILE_CHANGED = 7035;  // lParam: profile index
 inline constexpr std::uint32_t WM_MONITOR_EXIT = 7036;
 inline constexpr std::uint32_t WM_GLOBAL_SETTINGS_CHANGED = 7037;
 inline constexpr std::uint32_t WM_PROFILE_SWITCHED = 7040;
@@ -33,7 +33,8 @@ inline platform::WindowMessage OnBoardProfileEvent(int profile) {
 }
 inline DeviceEvent DecodeDeviceEvent(std::uintptr_t wParam, std::intptr_t lParam) {
   if (lParam == 1) return {DeviceEvent::Kind::Button, static_cast<int>(wParam)};
-  if (wParam >= kOnBoardProfileEventBase && wParam < kOnBoardProfileEventBase + kOnBoardProfileCount)
+  if (wParam >= kOnBoardProfileEventBase &&
+      wParam < kOnBoardProfileEventBase + kOnBoardProfileCount)
     return {DeviceEvent::Kind::OnBoardProfile, static_cast<int>(wParam) - kOnBoardProfileEventBase};
   return {};
 }

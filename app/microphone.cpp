@@ -39,8 +39,7 @@ void MicrophoneControl::MicrophoneMute() {
 
 void MicrophoneControl::ShowMixerError(platform::MixerResult result) {
   if (!boxes_) return;
-  if (result == platform::MixerResult::NoMuteControl)
-    boxes_->ShowError("GetLineInfo Error", "");
+  if (result == platform::MixerResult::NoMuteControl) boxes_->ShowError("GetLineInfo Error", "");
   else if (result == platform::MixerResult::DetailsFailed)
     boxes_->ShowError("SetControlDetails Error", "");
 }

@@ -40,7 +40,8 @@ class MenuItem : public Component {
 
 // --- timer ---------------------------------------------------------------------------------------
 
-TTimer::TTimer(platform::EventLoop& loop, std::string name) : Component("TTimer", std::move(name)), loop_(loop) {}
+TTimer::TTimer(platform::EventLoop& loop, std::string name)
+    : Component("TTimer", std::move(name)), loop_(loop) {}
 
 TTimer::~TTimer() { SetEnabled(false); }
 
@@ -98,8 +99,8 @@ TKVMonMain::TKVMonMain(platform::Platform& platform, TDM& dm)
 
   gxHIDData1 = std::make_unique<TgxHIDData>(p_);
   gxHIDData1->FastOnData = false;
-  gxHIDData1->OnData = [this](const std::string& id, const std::string& path,
-                              std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
+  gxHIDData1->OnData = [this](const std::string& id, const std::string& path, std::uint8_t reportId,
+                              const std::uint8_t* data, std::uint16_t size) {
     gxHIDData1Data(id, path, reportId, data, size);
   };
 
@@ -134,9 +135,9 @@ void TKVMonMain::FormCreate() {
 }
 
 void TKVMonMain::LoadTrayIcon() {
-  const std::string icon =
-      path::Join(path::Join(path::Join(path::Join(p_.paths.ExecutableDir(), "images"), "0409"), "icons"),
-                 "logo.ico");
+  const std::string icon = path::Join(
+      path::Join(path::Join(path::Join(p_.paths.ExecutableDir(), "images"), "0409"), "icons"),
+      "logo.ico");
   // A file that is not an icon leaves the default image, as a missing one does.
   if (tray_ && path::FileExists(icon)) tray_->SetImageFromFile(icon);
 }
@@ -152,7 +153,7 @@ void TKVMonMain::ApplyLanguageAndCaptions() {
   TrayIcon1->SetStringProperty("Hint", TranslateText(kDriverTitle));
 }
 
-// --- read channel ----------------------------------------------------------------------------------
+// --- read channel --------------------------------------------------------------------------------
 
 void TKVMonMain::gxHIDEvent1DeviceArrival() {
   TimerDeviceArrial->SetEnabled(false);
@@ -221,8 +222,9 @@ void TKVMonMain::OnDeviceEvent(std::uintptr_t code, std::intptr_t lParam) {
     case DeviceEvent::Kind::Button:
       // Buttons 19 to 23 have no function entry; a button report is never a profile switch.
       if (event.index < kButtonRecords)
-        ExecuteButtonFunction(static_cast<std::uint8_t>(event.index),
-                              DM.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[event.index].FunctionCode);
+        ExecuteButtonFunction(
+            static_cast<std::uint8_t>(event.index),
+            DM.FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[event.index].FunctionCode);
       break;
     case DeviceEvent::Kind::OnBoardProfile:
       WriteProfileIDToRegistry(event.index);
@@ -321,7 +323,7 @@ void TKVMonMain::BtnGoWebClick() {
   if (p_.shell) p_.shell->OpenUrl(vgScene1->Text("TextWeb"), platform::ShowStyle::ShowNormal);
 }
 
-// --- process entry --------------------------------------------------------------------------------
+// --- process entry -------------------------------------------------------------------------------
 
 int RunMonitor(platform::Platform& platform) {
   // The guard lives until everything else is gone, so a copy started during shut-down still

@@ -54,10 +54,8 @@ std::optional<std::string> Component::GetStringProperty(std::string_view name) c
 bool Component::SetStringProperty(std::string_view name, std::string_view value) {
   auto it = properties_.find(name);
   if (it == properties_.end()) return false;
-  if (it->second.set)
-    it->second.set(std::string(value));
-  else
-    it->second.value = value;
+  if (it->second.set) it->second.set(std::string(value));
+  else it->second.value = value;
   return true;
 }
 

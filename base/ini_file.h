@@ -16,7 +16,8 @@ class IniFile {
   static IniFile Parse(std::string_view bytes);
 
   // The value of `key` in `section`, or `def` (unquoted like a value) when either is missing.
-  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const;
   // Names of the keys of `section` in file order (duplicates included, comment lines left out).
   std::vector<std::string> KeyNames(std::string_view section) const;
   bool HasSection(std::string_view section) const;

@@ -63,7 +63,8 @@ std::optional<std::int32_t> ParseInteger(std::string_view s) {
     auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     return negative ? -v : v;
   }
-  const std::int64_t signed_value = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
+  const std::int64_t signed_value =
+      negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
   if (signed_value < std::numeric_limits<std::int32_t>::min() ||
       signed_value > std::numeric_limits<std::int32_t>::max())
     return std::nullopt;

@@ -27,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)caps;
     const std::size_t n = c.MaxInputUsageListLength();
     if (auto on = c.ButtonsOn(report)) {
-      for (std::size_t i = 0; i < on->size() && i < current.size(); ++i) current[i] = (*on)[i].usage;
-      const auto diff = kv::hid::UsageListDifference(previous, current, std::min<std::size_t>(n, 100));
+      for (std::size_t i = 0; i < on->size() && i < current.size(); ++i)
+        current[i] = (*on)[i].usage;
+      const auto diff =
+          kv::hid::UsageListDifference(previous, current, std::min<std::size_t>(n, 100));
       (void)diff;
       previous = current;
     }

@@ -52,10 +52,11 @@ bool TgxHIDData::Passes(Filter filter, const std::string& id,
     return std::any_of(hardwareIds.begin(), hardwareIds.end(),
                        [&](const std::string& h) { return EqualsIgnoreCase(h, s); });
   };
-  auto anyIncluded = [&] { return std::any_of(FHidDeviceList.begin(), FHidDeviceList.end(), inHardwareIds); };
+  auto anyIncluded = [&] {
+    return std::any_of(FHidDeviceList.begin(), FHidDeviceList.end(), inHardwareIds);
+  };
   switch (filter) {
-    case Filter::None:
-      return true;
+    case Filter::None: return true;
     case Filter::Read:
       if (FHidDeviceList.empty()) return true;
       if (id == "*") return anyIncluded();
@@ -80,13 +81,15 @@ void TgxHIDData::ForEachInterface(
     if (!device || !device->Attributes()) continue;  // attributes are read though never compared
     const auto caps = device->Capabilities();
     if (!caps || caps->usagePage != usage.UsagePage || caps->usage != usage.Usage) continue;
-    const std::string deviceId = info.hardwareIds.empty() ? std::string() : info.hardwareIds.front();
+    const std::string deviceId =
+        info.hardwareIds.empty() ? std::string() : info.hardwareIds.front();
     fn(deviceId, info.path, *device, *caps);
   }
 }
 
 void TgxHIDData::Reap() {
-  std::erase_if(threads_, [](const std::unique_ptr<TgxHidDeviceReadThread>& t) { return t->Ended(); });
+  std::erase_if(threads_,
+                [](const std::unique_ptr<TgxHidDeviceReadThread>& t) { return t->Ended(); });
 }
 
 std::size_t TgxHIDData::RunningThreads() {
@@ -132,15 +135,16 @@ std::span<const std::uint8_t> ReportBytes(const THidReallyData& data, std::size_
 bool TgxHIDData::HidFindAndWriteDevice(const THIDDataParam& ReportData) {
   bool accepted = false;
   const std::uint32_t size = ReportData.Data.DATASIZE;
-  ForEachInterface(Filter::Parameter, ReportData.DeviceID, ReportData.UsageAndPage,
-                   platform::HidOpenMode::Synchronous,
-                   [&](const std::string&, const std::string&, platform::HidDevice& device,
-                       const platform::HidCapabilities& caps) {
-                     if (caps.outputReportByteLength < size) return;
-                     // DATASIZE counts the bytes after the report ID here.
-                     if (device.WriteOutput(ReportBytes(ReportData.Data, std::size_t{size} + 1)) == 0)
-                       accepted = true;
-                   });
+  ForEachInterface(
+      Filter::Parameter, ReportData.DeviceID, ReportData.UsageAndPage,
+      platform::HidOpenMode::Synchronous,
+      [&](const std::string&, const std::string&, platform::HidDevice& device,
+          const platform::HidCapabilities& caps) {
+        if (caps.outputReportByteLength < size) return;
+        // DATASIZE counts the bytes after the report ID here.
+        if (device.WriteOutput(ReportBytes(ReportData.Data, std::size_t{size} + 1)) == 0)
+          accepted = true;
+      });
   return accepted;
 }
 
@@ -151,7 +155,8 @@ bool TgxHIDData::HidFindAndWriteDeviceBYHID(const THIDDataParam& ReportData) {
                    [&](const std::string&, const std::string&, platform::HidDevice& device,
                        const platform::HidCapabilities& caps) {
                      if (caps.outputReportByteLength < size) return;
-                     if (device.WriteOutput(ReportBytes(ReportData.Data, size)) == 0) accepted = true;
+                     if (device.WriteOutput(ReportBytes(ReportData.Data, size)) == 0)
+                       accepted = true;
                    });
   return accepted;
 }
@@ -167,7 +172,8 @@ std::uint32_t TgxHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) 
                      std::vector<std::uint8_t> local(std::min<std::size_t>(size, 65535));
                      if (!local.empty()) local[0] = ReportData.Data.ReportID;
                      result = device.GetFeature(local);
-                     if (result == 0) std::memcpy(&ReportData.Data.ReportID, local.data(), local.size());
+                     if (result == 0)
+                       std::memcpy(&ReportData.Data.ReportID, local.data(), local.size());
                    });
   return result;
 }

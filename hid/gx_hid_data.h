@@ -22,7 +22,7 @@ namespace kv {
 
 using TgxHIDDataReceived =
     std::function<void(const std::string& ADeviceID, const std::string& ADevicePath,
-                        std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size)>;
+                       std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size)>;
 using TgxHIDParsedDataReceived =
     std::function<void(const std::string& ADeviceID, const std::string& ADevicePath,
                        std::uint8_t ReportID, std::uint32_t ButtonData)>;
@@ -86,14 +86,14 @@ class TgxHIDData {
   struct SharedStop;
   enum class Filter { Read, Parameter, None };
 
-  bool Passes(Filter filter, const std::string& id, const std::vector<std::string>& hardwareIds) const;
+  bool Passes(Filter filter, const std::string& id,
+              const std::vector<std::string>& hardwareIds) const;
   // Calls fn(deviceId, path, device, caps) for every interface that passes the filter and whose
   // usage pair is `usage`, with the device opened in `mode`.
-  void ForEachInterface(Filter filter, const std::string& id, USAGE_AND_PAGE usage,
-                        platform::HidOpenMode mode,
-                        const std::function<void(const std::string&, const std::string&,
-                                                 platform::HidDevice&,
-                                                 const platform::HidCapabilities&)>& fn);
+  void ForEachInterface(
+      Filter filter, const std::string& id, USAGE_AND_PAGE usage, platform::HidOpenMode mode,
+      const std::function<void(const std::string&, const std::string&, platform::HidDevice&,
+                               const platform::HidCapabilities&)>& fn);
   void Reap();
   void LoadIncludeHIDDeviceList();
 

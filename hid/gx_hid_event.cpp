@@ -5,12 +5,14 @@ namespace kv {
 TgxHIDEvent::TgxHIDEvent(platform::Platform& platform)
     : platform_(platform), self_(std::make_shared<TgxHIDEvent*>(this)) {
   if (platform.devices)
-    subscription_ = platform.devices->Subscribe([this](const platform::DeviceChange& c) { Dispatch(c); });
+    subscription_ =
+        platform.devices->Subscribe([this](const platform::DeviceChange& c) { Dispatch(c); });
   // Whether or not registration worked, the owner hears one "nodes changed" once the loop runs.
   platform.loop.Post([self = self_] {
     if (*self) (*self)->Dispatch({platform::DeviceChangeKind::NodesChanged, false, ""});
   });
-  FTimerToStartMonitor = platform.loop.StartTimer(kStartupArrivalDelay, false, [this] { StartupTimerTick(); });
+  FTimerToStartMonitor =
+      platform.loop.StartTimer(kStartupArrivalDelay, false, [this] { StartupTimerTick(); });
 }
 
 TgxHIDEvent::~TgxHIDEvent() {

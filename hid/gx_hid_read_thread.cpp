@@ -32,7 +32,9 @@ struct TgxHidDeviceReadThread::HandOver {
 
 TgxHidDeviceReadThread::TgxHidDeviceReadThread(TgxHIDData& owner, std::string deviceId,
                                                std::string devicePath, Stop stop)
-    : FHIDData(owner), FDeviceID(std::move(deviceId)), FDevicePath(std::move(devicePath)),
+    : FHIDData(owner),
+      FDeviceID(std::move(deviceId)),
+      FDevicePath(std::move(devicePath)),
       stop_(std::move(stop)) {
   FDevice = owner.hid_->Open(FDevicePath, platform::HidOpenMode::Overlapped);
   if (FDevice)
@@ -74,10 +76,8 @@ void TgxHidDeviceReadThread::Execute() {
       failedInARow = 0;
       NumBytesRead = r.bytes;
       if (NumBytesRead == 0) continue;
-      if (FHIDData.FastOnData)
-        DeliverReport();
-      else
-        DeliverOnMainThread();
+      if (FHIDData.FastOnData) DeliverReport();
+      else DeliverOnMainThread();
       continue;
     }
     const bool givenUp =

@@ -29,7 +29,8 @@ class TgxHidDeviceReadThread {
     std::uint64_t generation = 0;                   // the one this thread started under
   };
   // Opens the path for overlapped reading and starts the thread at once.
-  TgxHidDeviceReadThread(TgxHIDData& owner, std::string deviceId, std::string devicePath, Stop stop);
+  TgxHidDeviceReadThread(TgxHIDData& owner, std::string deviceId, std::string devicePath,
+                         Stop stop);
   // Joins; call Abort first unless the thread has ended.
   ~TgxHidDeviceReadThread();
 
@@ -41,7 +42,8 @@ class TgxHidDeviceReadThread {
 
   // The button make/break data of a report (report ID first, FInputReportLength bytes) against
   // the process-wide parse state; 0 when the device cannot describe its buttons.
-  static std::uint32_t ParseButtonData(platform::HidDevice& device, std::span<const std::uint8_t> report);
+  static std::uint32_t ParseButtonData(platform::HidDevice& device,
+                                       std::span<const std::uint8_t> report);
 
  private:
   struct HandOver;

@@ -37,7 +37,7 @@ static_assert(offsetof(THidReallyData, DATASIZE) == 65536);
 // a string on a 64-bit target), so the record is passed in memory only, never stored.
 struct THIDDataParam {
   USAGE_AND_PAGE UsageAndPage;
-  std::string DeviceID;   // "" or "*": select by the include list
+  std::string DeviceID;  // "" or "*": select by the include list
   THidReallyData Data;
   std::uint32_t DeviceHandle = 0;  // written by HidFindAndSetFeatureReport
 };

@@ -8,7 +8,8 @@ UsageDifference UsageListDifference(std::span<const std::uint16_t> previous,
                                     std::span<const std::uint16_t> current, std::size_t length) {
   auto listed = [](std::span<const std::uint16_t> list, std::size_t length) {
     std::vector<std::uint16_t> out;
-    for (std::size_t i = 0; i < list.size() && i < length && list[i] != 0; ++i) out.push_back(list[i]);
+    for (std::size_t i = 0; i < list.size() && i < length && list[i] != 0; ++i)
+      out.push_back(list[i]);
     return out;
   };
   const auto prev = listed(previous, length), cur = listed(current, length);

@@ -52,14 +52,13 @@ bool LoadHookLibrary(platform::Platform& p) {
     ++b.users;
     return true;
   }
-  const std::string fileName = p.libraries ? p.libraries->FileName(kHookLibraryName) : kHookLibraryName;
+  const std::string fileName =
+      p.libraries ? p.libraries->FileName(kHookLibraryName) : kHookLibraryName;
   auto library = p.libraries ? p.libraries->Load(fileName) : nullptr;
   if (!library) {
     const std::string text = fileName + " can not be found!";
-    if (p.messageBoxes)
-      p.messageBoxes->ShowError(text, "Error");
-    else
-      p.debug.Write(text);
+    if (p.messageBoxes) p.messageBoxes->ShowError(text, "Error");
+    else p.debug.Write(text);
     return false;
   }
   b.library = std::move(library);
@@ -254,7 +253,8 @@ void TgxHook::DoHookKeyboard(int nCode, std::uintptr_t, std::intptr_t record, bo
     const TKeyBoardHookDetail& d = rule->FKeyBoardHookDetail;
     if (d.KeyboardVKKey == -1) return;
     const bool byKey = d.KeyboardVKKey != 0 && d.KeyboardVKKey == key;
-    const bool byScan = d.KeyboardSCANKey != 0 && static_cast<std::uint32_t>(d.KeyboardSCANKey) == scan;
+    const bool byScan =
+        d.KeyboardSCANKey != 0 && static_cast<std::uint32_t>(d.KeyboardSCANKey) == scan;
     if ((byKey || byScan) && d.KeyExtended == extended) {
       if (d.block == 1) blocked = true;
       OnHookKeyboardKey(key, state, extended, blocked, scan);
@@ -312,7 +312,7 @@ void TgxHook::DoHookMouse(int, std::uintptr_t wParam, std::intptr_t record, bool
     button = XButton(r.mouseData);
   } else if (wParam == hooklib::kMouseWheel) {
     extra = HighWord(r.mouseData);
-    button = extra > 0 ? TMouseButtons::WHEELUP
+    button = extra > 0   ? TMouseButtons::WHEELUP
              : extra < 0 ? TMouseButtons::WHEELDOWN
                          : TMouseButtons::BUTTON_NONE;
   }

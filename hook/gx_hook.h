@@ -25,8 +25,8 @@ namespace kv {
 // ("gxHook.dll" on Windows).
 inline constexpr const char* kHookLibraryName = "gxHook";
 
-using TOnHookKeyboardKey = std::function<void(int Key, int AState, int AKeyExtended,
-                                              bool& ABlocked, std::uint32_t AScanKey)>;
+using TOnHookKeyboardKey = std::function<void(int Key, int AState, int AKeyExtended, bool& ABlocked,
+                                              std::uint32_t AScanKey)>;
 using TOnHookAllMouseButton =
     std::function<void(TMouseButtons AgxButton, int AState, std::int16_t AExValue, bool& ABlocked)>;
 using TOnHookMouseButton = std::function<void(TMouseButtons AgxButton, int AState, bool& ABlocked)>;
@@ -35,9 +35,9 @@ using TOnHookMouseMove = std::function<void(int X, int Y, double Time)>;
 using TOnRecordKeyboardSingleKey =
     std::function<void(int Key, std::uint32_t ScanKey, int AState, int AKeyExtended,
                        const std::string& SingleKeyString, bool& ABlocked)>;
-using TOnRecordKeyboardComboKey = std::function<void(int Key1, int Key1Extended, int Key2,
-                                                     int Key2Extended, int Modifier,
-                                                     const std::string& ComboKeyString)>;
+using TOnRecordKeyboardComboKey =
+    std::function<void(int Key1, int Key1Extended, int Key2, int Key2Extended, int Modifier,
+                       const std::string& ComboKeyString)>;
 using TOnRecordKeyboardComboKey2 =
     std::function<void(int Key1, int ScanKey1, int Key1Extended, int Key2, int ScanKey2,
                        int Key2Extended, int Modifier, const std::string& ComboKeyString)>;
@@ -49,10 +49,10 @@ using TOnRecordKeyboardMacroKeyEx =
     std::function<void(int MacroType, int Key1, int AState, int Extended, double Time,
                        std::uint32_t TotalTime, const std::string& MacroKeyString,
                        const std::string& MacroKeyStateString, TMacroKeyList& KeyList)>;
-using TOnRecordMouseMacroKey =
-    std::function<void(int MacroType, TMouseButtons AButton, int AState, std::uint16_t X,
-                       std::uint16_t Y, double Time, const std::string& MacroKeyString,
-                       const std::string& MacroKeyStateString, TMouseMacroKeyList& MouseRecordList)>;
+using TOnRecordMouseMacroKey = std::function<void(
+    int MacroType, TMouseButtons AButton, int AState, std::uint16_t X, std::uint16_t Y, double Time,
+    const std::string& MacroKeyString, const std::string& MacroKeyStateString,
+    TMouseMacroKeyList& MouseRecordList)>;
 using TOnStopRecordKeyboardMacroKey = std::function<void(TMacroKeyList& KeyoboardRecordList)>;
 using TOnStopRecordMouseMacroKey = std::function<void(TMouseMacroKeyList& MouseRecordList)>;
 

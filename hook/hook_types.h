@@ -64,7 +64,7 @@ struct TKeyBoardHookDetailObject {
 struct TMouseHookDetail {
   TMouseButtons MouseButton = TMouseButtons::BUTTON_NONE;
   TMouseButtonStateSet MouseStateSet = 0;
-  TMouseButtons ModifiedFunction = TMouseButtons::BUTTON_NONE;  // == button: not remapped
+  TMouseButtons ModifiedFunction = TMouseButtons::BUTTON_NONE;          // == button: not remapped
   TMouseStatesToHook MouseStateToHook = TMouseStatesToHook::HOOK_DOWN;  // for the owner only
 };
 
@@ -78,7 +78,7 @@ struct TKBDLLHOOKSTRUCT {
 };
 
 struct TMACROKEYHOOK {
-  std::uint16_t nKeyType = 0;  // 0 delay, 1 key
+  std::uint16_t nKeyType = 0;   // 0 delay, 1 key
   std::uint16_t nKeyState = 0;  // 1 pressed, 0 released
   std::uint16_t nKeyValue = 0;  // virtual key, or the delay in ms
   std::uint16_t nKeyValueExtended = 0;
@@ -91,7 +91,7 @@ struct TMOUSEMACROKEY {
   std::uint16_t nKeyType = 0;  // 0 delay, 1 button
   std::uint16_t nKeyState = 0;
   TMouseButtons MouseButton = TMouseButtons::BUTTON_NONE;
-  std::uint16_t X = 0, Y = 0;  // low 16 bits of the screen position
+  std::uint16_t X = 0, Y = 0;   // low 16 bits of the screen position
   std::uint16_t TimeValue = 0;  // low 16 bits of the delay
   double Time = 0;
   std::string MacroKeyString;

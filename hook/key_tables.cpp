@@ -118,11 +118,10 @@ const SourceRow kExtendedRows[] = {
     {40, "VK_DOWN", 81, "DOWN ARROW", E},
 };
 
-constexpr int kUnassigned[] = {5,   6,   7,   10,  11,  14,  15,  21,  22,  23,  24,  25,
-                               26,  28,  29,  30,  31,  58,  59,  60,  61,  62,  63,  64,
-                               94,  95,  136, 137, 138, 139, 140, 141, 142, 143, 146, 147,
-                               148, 149, 150, 151, 152, 153, 154, 155, 156, 157, 158, 159,
-                               224};
+constexpr int kUnassigned[] = {5,   6,   7,   10,  11,  14,  15,  21,  22,  23,  24,  25,  26,
+                               28,  29,  30,  31,  58,  59,  60,  61,  62,  63,  64,  94,  95,
+                               136, 137, 138, 139, 140, 141, 142, 143, 146, 147, 148, 149, 150,
+                               151, 152, 153, 154, 155, 156, 157, 158, 159, 224};
 
 std::string Hex(int value, int digits) {
   char buf[8];
@@ -132,8 +131,8 @@ std::string Hex(int value, int digits) {
 
 void Put(KeyTable& t, int code, std::string name, int hid, std::string description,
          int extended = kNormalForm, int scan = 0) {
-  t[static_cast<std::size_t>(code)] = {std::move(name), code, scan, extended, hid,
-                                       std::move(description)};
+  t[static_cast<std::size_t>(code)] = {std::move(name), code, scan,
+                                       extended,        hid,  std::move(description)};
 }
 
 KeyTable Blank(int extended) {
@@ -157,7 +156,8 @@ KeyTable BuildNormal() {
   for (int f = 1; f <= 24; ++f)
     Put(t, 111 + f, "VK_F" + std::to_string(f), f <= 12 ? 57 + f : 91 + f, "F" + std::to_string(f));
   for (int code : kUnassigned) Put(t, code, "VK_UNDEFINED_" + Hex(code, 2), -1, "Undefined");
-  for (const auto& r : kNormalRows) Put(t, r.code, r.name, r.hid, r.description, r.extended, r.scan);
+  for (const auto& r : kNormalRows)
+    Put(t, r.code, r.name, r.hid, r.description, r.extended, r.scan);
   return t;
 }
 

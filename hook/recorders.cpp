@@ -11,12 +11,9 @@
 namespace kv {
 
 const TMouseButtonString MouseButtonDescriptions[7] = {
-    {TMouseButtons::LCLICK, "Mouse Click"},
-    {TMouseButtons::RCLICK, "Mouse Right Click"},
-    {TMouseButtons::MCLICK, "Mouse Middle Click"},
-    {TMouseButtons::XCLICK4, "Backward(Mouse) "},
-    {TMouseButtons::XCLICK5, "Forward(Mouse)"},
-    {TMouseButtons::WHEELUP, "Wheel up(Mouse)"},
+    {TMouseButtons::LCLICK, "Mouse Click"},          {TMouseButtons::RCLICK, "Mouse Right Click"},
+    {TMouseButtons::MCLICK, "Mouse Middle Click"},   {TMouseButtons::XCLICK4, "Backward(Mouse) "},
+    {TMouseButtons::XCLICK5, "Forward(Mouse)"},      {TMouseButtons::WHEELUP, "Wheel up(Mouse)"},
     {TMouseButtons::WHEELDOWN, "Wheel Down(Mouse)"},
 };
 
@@ -102,8 +99,8 @@ void TgxHook::DoRecordKeyboardComboKey(int, std::uintptr_t, std::intptr_t record
   const auto vk = static_cast<std::uint16_t>(k.vk);
   const auto ext = static_cast<std::uint16_t>(k.ext);
   // No reference time yet means this press starts a combination, however early the tick.
-  const bool fresh = FLastTimeKeyboardCombo == 0 ||
-                     std::llabs(TickDelta(FLastTimeKeyboardCombo, k.time)) > 100;
+  const bool fresh =
+      FLastTimeKeyboardCombo == 0 || std::llabs(TickDelta(FLastTimeKeyboardCombo, k.time)) > 100;
   if (fresh || c.nKeyValue1 == 0) {
     c.nKeyValue1 = vk;
     c.nKeyValue1Extended = ext;
@@ -170,13 +167,15 @@ void TgxHook::DoRecordKeyboardMacroKeyEx(int, std::uintptr_t, std::intptr_t reco
                                  static_cast<std::uint32_t>(r.dwExtraInfo)};
   // Keys beyond the state table (never sent by a keyboard) are recorded but not tracked.
   std::uint8_t none = 0;
-  std::uint8_t& held = k.vk >= 0 && k.vk < 256 ? FAllKeyState[static_cast<std::size_t>(k.vk)] : none;
+  std::uint8_t& held =
+      k.vk >= 0 && k.vk < 256 ? FAllKeyState[static_cast<std::size_t>(k.vk)] : none;
   const std::uint32_t sameMask = hooklib::kKeyExtended | hooklib::kKeyReleased;
-  const bool sameKey = FLastMacroKey.vkCode == r.vkCode &&
-                       (FLastMacroKey.flags & sameMask) == (r.flags & sameMask);
+  const bool sameKey =
+      FLastMacroKey.vkCode == r.vkCode && (FLastMacroKey.flags & sameMask) == (r.flags & sameMask);
   // Time since the last state change; an event older than it counts as no time at all.
   const auto sinceLast = [&] {
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(0, TickDelta(FLastMacroKey.time, k.time)));
+    return static_cast<std::uint32_t>(
+        std::max<std::int64_t>(0, TickDelta(FLastMacroKey.time, k.time)));
   };
 
   bool delayDue = false;
@@ -227,13 +226,13 @@ void TgxHook::DoRecordMouseMacro(int, std::uintptr_t wParam, std::intptr_t recor
     case hooklib::kMButtonUp: button = TMouseButtons::MCLICK; break;
     case hooklib::kXButtonDown:
     case hooklib::kXButtonUp:
-      button = high == 1 ? TMouseButtons::XCLICK4
+      button = high == 1   ? TMouseButtons::XCLICK4
                : high == 2 ? TMouseButtons::XCLICK5
                            : TMouseButtons::BUTTON_NONE;
       break;
     case hooklib::kMouseWheel:
       // Recorded macros keep their own sign convention: a turn away from the user is "down".
-      button = high < 0 ? TMouseButtons::WHEELUP
+      button = high < 0   ? TMouseButtons::WHEELUP
                : high > 0 ? TMouseButtons::WHEELDOWN
                           : TMouseButtons::BUTTON_NONE;
       break;

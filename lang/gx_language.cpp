@@ -15,11 +15,16 @@ namespace {
 int g_parentFormCount = 0;
 
 // The recorder texts that the design-time collection adds to the source texts.
-const char* const kRecorderTexts[] = {
-    "Down",           "Up",                "ms",
-    "Mouse Click",    "Mouse Right Click", "Mouse Middle Click",
-    "Backward(Mouse)", "Forward(Mouse)",   "Wheel up(Mouse)",
-    "Wheel Down(Mouse)"};
+const char* const kRecorderTexts[] = {"Down",
+                                      "Up",
+                                      "ms",
+                                      "Mouse Click",
+                                      "Mouse Right Click",
+                                      "Mouse Middle Click",
+                                      "Backward(Mouse)",
+                                      "Forward(Mouse)",
+                                      "Wheel up(Mouse)",
+                                      "Wheel Down(Mouse)"};
 
 // Controls whose own text and hint are translated, and controls whose item list and hint are.
 const char* const kTextKinds[] = {"TTabSheet", "TStatusBar"};
@@ -59,7 +64,8 @@ TvgLang::TvgLang(std::string className, std::string name)
 
 void TvgLang::Merge(LanguageResource res) {
   original_.Assign(res.original);
-  for (auto& [id, lines] : res.languages) resources_.emplace_back(std::move(id), SortedLines(lines));
+  for (auto& [id, lines] : res.languages)
+    resources_.emplace_back(std::move(id), SortedLines(lines));
 }
 
 bool TvgLang::LoadFromFile(const std::string& fileName) {
@@ -101,7 +107,9 @@ void TvgLang::AddLang(const std::string& name) {
   if (!Translations(name)) resources_.emplace_back(name, SortedLines{});
 }
 
-void TvgLang::ReadResources(std::span<const std::uint8_t> bytes) { Merge(ReadLanguageResource(bytes)); }
+void TvgLang::ReadResources(std::span<const std::uint8_t> bytes) {
+  Merge(ReadLanguageResource(bytes));
+}
 
 std::vector<std::uint8_t> TvgLang::WriteResources() const {
   LanguageResource res;
@@ -123,10 +131,8 @@ SortedLines* TvgLang::Translations(std::string_view shortId) {
 void TvgLang::SetStoreLang(const std::string& shortId) {
   lang_ = shortId;
   if (loading_) return;
-  if (shortId == "en")
-    ResetTranslationTable();
-  else
-    ActivateTranslationTable(Translations(shortId));
+  if (shortId == "en") ResetTranslationTable();
+  else ActivateTranslationTable(Translations(shortId));
 }
 
 // --- component ---------------------------------------------------------------------------------
@@ -158,7 +164,8 @@ TgxLanguage& TgxLanguage::Create(Component& owner, std::string name, Services se
       }
     } catch (const std::exception& e) {
       if (self.services_.debug)
-        self.services_.debug->Write(std::string("language file not loaded: ") + file + ": " + e.what());
+        self.services_.debug->Write(std::string("language file not loaded: ") + file + ": " +
+                                    e.what());
     }
   }
   return self;
@@ -180,11 +187,13 @@ void TgxLanguage::LoadFromForm(std::span<const std::uint8_t> resourcesBin) {
 void TgxLanguage::Loaded() {
   loading_ = false;
   if (!fileName.empty() && !services_.programFileName.empty()) {
-    const std::string extra = services_.programFileName + fileName;  // relative to the current folder
+    const std::string extra =
+        services_.programFileName + fileName;  // relative to the current folder
     try {
       LoadFromFile(extra);
     } catch (const std::exception& e) {
-      if (services_.debug) services_.debug->Write(std::string("language file not loaded: ") + e.what());
+      if (services_.debug)
+        services_.debug->Write(std::string("language file not loaded: ") + e.what());
     }
   }
   if (storeAutoSelect_) {
@@ -307,8 +316,7 @@ void TgxLanguage::TranslateComponentTree(Component* component, std::vector<std::
   std::vector<Component*> visited{component};
   if (component->ComponentCount() == 0)
     TranslateComponentProperties(component, textList, translate);
-  else
-    WalkComponent(component, textList, visited, base, translate);
+  else WalkComponent(component, textList, visited, base, translate);
 }
 
 void TgxLanguage::WalkComponent(Component* c, std::vector<std::string>& textList,

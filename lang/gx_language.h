@@ -71,20 +71,19 @@ class TvgLang : public Component {
 class TgxLanguage : public TvgLang {
  public:
   struct Services {
-    platform::Locale* locale = nullptr;       // null: empty locale tables
-    platform::Paths* paths = nullptr;         // null: no "gx.local"
-    platform::DebugOutput* debug = nullptr;   // where a bad language file is reported
-    bool designing = false;                   // inside a form designer
-    std::string programFileName;              // the executable's name without folder
+    platform::Locale* locale = nullptr;      // null: empty locale tables
+    platform::Paths* paths = nullptr;        // null: no "gx.local"
+    platform::DebugOutput* debug = nullptr;  // where a bad language file is reported
+    bool designing = false;                  // inside a form designer
+    std::string programFileName;             // the executable's name without folder
   };
 
-  using TOnCustomTranslate =
-      std::function<void(Component* AComponent, std::vector<std::string>& ATextList,
-                         std::vector<Component*>& AList, const std::string& BaseName,
-                         bool ATranslate)>;
-  using TOnLanguageChanged = std::function<void(TgxLanguage& AComponent,
-                                                const std::string& LanguageShortID,
-                                                const std::string& LanguageLongName)>;
+  using TOnCustomTranslate = std::function<void(
+      Component* AComponent, std::vector<std::string>& ATextList, std::vector<Component*>& AList,
+      const std::string& BaseName, bool ATranslate)>;
+  using TOnLanguageChanged =
+      std::function<void(TgxLanguage& AComponent, const std::string& LanguageShortID,
+                         const std::string& LanguageLongName)>;
 
   // Creates the component owned by `owner` and runs its creation: lists, locale tables, the
   // owner form's registration and, at run time, "gx.local" from the executable's folder. The
@@ -135,12 +134,10 @@ class TgxLanguage : public TvgLang {
  private:
   TgxLanguage(std::string name, Services services);
   void WalkComponent(Component* c, std::vector<std::string>& textList,
-                     std::vector<Component*>& visited, const std::string& baseName,
-                     bool translate);
+                     std::vector<Component*>& visited, const std::string& baseName, bool translate);
   void TranslateComponentProperties(Component* c, std::vector<std::string>& textList,
                                     bool translate);
-  void TranslateSpecialComponent(Component* c, std::vector<std::string>& textList,
-                                 bool translate);
+  void TranslateSpecialComponent(Component* c, std::vector<std::string>& textList, bool translate);
   void TranslateOneText(std::string& text, std::vector<std::string>& textList, bool translate);
   void BuildLocaleTables();
 

@@ -58,7 +58,8 @@ std::vector<std::string> SplitLines(std::string_view text) {
       len = (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
     } else if (c == '\n' || c == 0x0B || c == 0x0C) {
       len = 1;
-    } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+    } else if (c == 0xE2 && i + 2 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) == 0x80 &&
                (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
                 static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
       len = 3;  // U+2028, U+2029
@@ -90,10 +91,10 @@ class Reader {
   explicit Reader(std::span<const std::uint8_t> b) : b_(b) {}
   std::int32_t Int(const char* what) {
     if (b_.size() - pos_ < 4)
-      throw LanguageFormatError(std::string("language resource ends inside ") + what +
-                                " at byte " + std::to_string(pos_));
-    const std::uint32_t v = b_[pos_] | (b_[pos_ + 1] << 8) | (b_[pos_ + 2] << 16) |
-                            (std::uint32_t(b_[pos_ + 3]) << 24);
+      throw LanguageFormatError(std::string("language resource ends inside ") + what + " at byte " +
+                                std::to_string(pos_));
+    const std::uint32_t v =
+        b_[pos_] | (b_[pos_ + 1] << 8) | (b_[pos_ + 2] << 16) | (std::uint32_t(b_[pos_ + 3]) << 24);
     pos_ += 4;
     return static_cast<std::int32_t>(v);
   }
@@ -144,8 +145,8 @@ LanguageResource ReadLanguageResource(std::span<const std::uint8_t> bytes) {
   const std::int32_t n = r.Int("the number of languages");
   // Each language needs at least its two counts: a larger number cannot be right.
   if (n < 0 || static_cast<std::size_t>(n) > (bytes.size() - r.Pos()) / 8)
-    throw LanguageFormatError("impossible number of languages " + std::to_string(n) +
-                              " at byte " + std::to_string(countAt));
+    throw LanguageFormatError("impossible number of languages " + std::to_string(n) + " at byte " +
+                              std::to_string(countAt));
   for (std::int32_t i = 0; i < n; ++i) {
     std::string id = r.String("a language's short ID");
     std::vector<std::string> lines = SplitLines(r.String("a translation list"));

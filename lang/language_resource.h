@@ -46,7 +46,7 @@ class SortedLines {
 };
 
 struct LanguageResource {
-  std::vector<std::string> original;                                     // source texts
+  std::vector<std::string> original;                                        // source texts
   std::vector<std::pair<std::string, std::vector<std::string>>> languages;  // short ID, lines
 };
 

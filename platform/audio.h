@@ -19,8 +19,8 @@ namespace kv::platform {
 // program or any other).
 struct VolumeNotification {
   bool muted = false;
-  float masterVolume = 0.0f;           // 0.0 .. 1.0
-  std::vector<float> channelVolumes;   // one per channel, 0.0 .. 1.0
+  float masterVolume = 0.0f;          // 0.0 .. 1.0
+  std::vector<float> channelVolumes;  // one per channel, 0.0 .. 1.0
 };
 
 // Called on a thread of the audio system, never on the main thread. It must not touch

@@ -80,18 +80,18 @@ class HidStopEvent {
 };
 
 enum class HidReadStatus {
-  Report,        // a report arrived: `bytes` bytes at the start of the buffer, report ID first
-  Stopped,       // the stop event was set or moved to another generation; nothing was read
-  Cancelled,     // CancelRead() or closing ended the read (the Windows "operation aborted")
-  NotConnected,  // the device went away (unplugged, or its path no longer works)
-  InvalidHandle, // the device object is not open for reading (a failed or synchronous open)
-  Failed,        // any other error (`error` tells which); the next read may succeed
+  Report,         // a report arrived: `bytes` bytes at the start of the buffer, report ID first
+  Stopped,        // the stop event was set or moved to another generation; nothing was read
+  Cancelled,      // CancelRead() or closing ended the read (the Windows "operation aborted")
+  NotConnected,   // the device went away (unplugged, or its path no longer works)
+  InvalidHandle,  // the device object is not open for reading (a failed or synchronous open)
+  Failed,         // any other error (`error` tells which); the next read may succeed
 };
 
 struct HidReadResult {
   HidReadStatus status = HidReadStatus::Failed;
-  std::size_t bytes = 0;     // with Report; may be 0 (a zero-length completion)
-  std::uint32_t error = 0;   // the platform's code for every status but Report and Stopped
+  std::size_t bytes = 0;    // with Report; may be 0 (a zero-length completion)
+  std::uint32_t error = 0;  // the platform's code for every status but Report and Stopped
 };
 
 enum class HidOpenMode {

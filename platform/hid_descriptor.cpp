@@ -9,11 +9,26 @@ namespace {
 
 // Item tags (prefix byte without its size bits).
 enum : std::uint8_t {
-  kInput = 0x80, kOutput = 0x90, kFeature = 0xB0, kCollection = 0xA0, kEndCollection = 0xC0,
-  kUsagePage = 0x04, kLogicalMin = 0x14, kLogicalMax = 0x24, kPhysicalMin = 0x34,
-  kPhysicalMax = 0x44, kUnitExponent = 0x54, kUnit = 0x64, kReportSize = 0x74, kReportId = 0x84,
-  kReportCount = 0x94, kPush = 0xA4, kPop = 0xB4,
-  kUsage = 0x08, kUsageMin = 0x18, kUsageMax = 0x28,
+  kInput = 0x80,
+  kOutput = 0x90,
+  kFeature = 0xB0,
+  kCollection = 0xA0,
+  kEndCollection = 0xC0,
+  kUsagePage = 0x04,
+  kLogicalMin = 0x14,
+  kLogicalMax = 0x24,
+  kPhysicalMin = 0x34,
+  kPhysicalMax = 0x44,
+  kUnitExponent = 0x54,
+  kUnit = 0x64,
+  kReportSize = 0x74,
+  kReportId = 0x84,
+  kReportCount = 0x94,
+  kPush = 0xA4,
+  kPop = 0xB4,
+  kUsage = 0x08,
+  kUsageMin = 0x18,
+  kUsageMax = 0x28,
   kLongItem = 0xFE,
 };
 
@@ -154,7 +169,10 @@ class Parser {
         g_.logicalMax = Signed(v, n);
         lmaxRaw_ = v;
         break;
-      case kPhysicalMin: case kPhysicalMax: case kUnitExponent: case kUnit: break;
+      case kPhysicalMin:
+      case kPhysicalMax:
+      case kUnitExponent:
+      case kUnit: break;
       case kReportSize: g_.reportSize = v; break;
       case kReportCount: g_.reportCount = v; break;
       case kReportId:
@@ -162,7 +180,8 @@ class Parser {
         g_.reportId = static_cast<std::uint8_t>(v);
         break;
       case kPush:
-        if (stack_.size() >= static_cast<std::size_t>(kMaxPushDepth)) Fail("push stack overflow", at);
+        if (stack_.size() >= static_cast<std::size_t>(kMaxPushDepth))
+          Fail("push stack overflow", at);
         stack_.push_back({g_, lmaxRaw_});
         break;
       case kPop:
@@ -270,7 +289,8 @@ std::optional<std::vector<platform::HidUsage>> TopLevelCollection::ButtonsOn(
   for (const Field& f : fields)
     if (f.kind == ReportKind::Input && f.reportId == id) {
       exists = true;
-      need = std::max<std::uint64_t>(need, std::uint64_t{f.bitOffset} + std::uint64_t{f.size} * f.count);
+      need = std::max<std::uint64_t>(need,
+                                     std::uint64_t{f.bitOffset} + std::uint64_t{f.size} * f.count);
     }
   if (!exists || report.size() < (need + 7) / 8 + 1) return std::nullopt;
   const auto data = report.subspan(1);

@@ -26,8 +26,8 @@ enum class ReportKind : std::uint8_t { Input, Output, Feature };
 inline constexpr std::size_t kMaxDescriptorBytes = 65535;
 inline constexpr int kMaxCollectionDepth = 32;
 inline constexpr int kMaxPushDepth = 16;
-inline constexpr std::uint32_t kMaxReportSizeBits = 256;      // one field
-inline constexpr std::uint32_t kMaxReportBytes = 65535;        // one report, report ID included
+inline constexpr std::uint32_t kMaxReportSizeBits = 256;  // one field
+inline constexpr std::uint32_t kMaxReportBytes = 65535;   // one report, report ID included
 inline constexpr std::size_t kMaxFieldsPerCollection = 4096;
 
 // Usages inside a field are "extended": usage page in the high 16 bits, usage in the low 16.

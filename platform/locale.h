@@ -10,11 +10,11 @@
 namespace kv::platform {
 
 struct LocaleInfo {
-  std::uint32_t localeId = 0;          // e.g. 0x0409
-  std::uint16_t languageId = 0;        // e.g. 0x0409
-  std::string nativeLanguageName;      // the language's name in itself, e.g. "English"
-  std::string abbreviatedCountryName;  // three letters as the system has them, e.g. "USA", "CHN"
-  std::string abbreviatedLanguageName; // three letters, e.g. "ENU", "CHS"
+  std::uint32_t localeId = 0;           // e.g. 0x0409
+  std::uint16_t languageId = 0;         // e.g. 0x0409
+  std::string nativeLanguageName;       // the language's name in itself, e.g. "English"
+  std::string abbreviatedCountryName;   // three letters as the system has them, e.g. "USA", "CHN"
+  std::string abbreviatedLanguageName;  // three letters, e.g. "ENU", "CHS"
 };
 
 class Locale {

@@ -224,8 +224,8 @@ struct Platform {
   // The same services with other message windows (a wrapper that adds behaviour to some
   // windows). Every member is listed, so a new one left out here draws a warning.
   Platform WithWindows(MessageWindows& other) const {
-    return Platform{registry, paths, clock, loop, other, instance, debug, messageBoxes, hid,
-                    devices, audio, shell, libraries, locale, keyboard};
+    return Platform{registry, paths,   clock, loop,  other,     instance, debug,   messageBoxes,
+                    hid,      devices, audio, shell, libraries, locale,   keyboard};
   }
 };
 

@@ -11,18 +11,21 @@
 namespace kv {
 namespace {
 
-// A handler edits a typed copy of the image and commits it when done. An image shorter than its record
-// (an older value, or a short one written by another program) is first grown with zero bytes,
-// so that every field the handler writes lies inside the image.
+// A handler edits a typed copy of the image and commits it when done. An image shorter than its
+// record (an older value, or a short one written by another program) is first grown with zero
+// bytes, so that every field the handler writes lies inside the image.
 template <typename Record>
 class Image {
  public:
-  explicit Image(TgxProfile::Stream& stream) : stream_(stream), record_(std::make_unique<Record>()) {
+  explicit Image(TgxProfile::Stream& stream)
+      : stream_(stream), record_(std::make_unique<Record>()) {
     if (stream_.size() < sizeof(Record)) stream_.resize(sizeof(Record));
     std::memcpy(static_cast<void*>(record_.get()), stream_.data(), sizeof(Record));
   }
   // Only a handler that ran to its end changes the image.
-  void Commit() { std::memcpy(stream_.data(), static_cast<const void*>(record_.get()), sizeof(Record)); }
+  void Commit() {
+    std::memcpy(stream_.data(), static_cast<const void*>(record_.get()), sizeof(Record));
+  }
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
   Record* operator->() { return record_.get(); }
@@ -40,7 +43,8 @@ constexpr CpiLevel kDefaultCpi[5] = {
     {1000, 1000, 1}, {2000, 2000, 1}, {4000, 4000, 1}, {8200, 8200, 1}, {16400, 16400, 1}};
 
 void ClearFirstFiveCpiLevels(TMOUSECONFIGINFO& c) {
-  for (int i = 0; i < 5; ++i) c.CPIState[i].CPIX = c.CPIState[i].CPIY = c.CPIState[i].CPIEnabled = 0;
+  for (int i = 0; i < 5; ++i)
+    c.CPIState[i].CPIX = c.CPIState[i].CPIY = c.CPIState[i].CPIEnabled = 0;
 }
 
 void WriteCpiLevels(TMOUSECONFIGINFO& c, int levels) {
@@ -100,7 +104,10 @@ void TDM::WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, B
   for (int i = 6; i <= 17; ++i) {
     SetButton(buttons[i], i, 5, kFunctionKindKey, 16);
     buttons[i].ValueCode = 6;
-    buttons[i].FuncParam.KeyCode = static_cast<WORD>(i <= 14 ? 49 + (i - 6) : i == 15 ? 48 : i == 16 ? 107 : 109);
+    buttons[i].FuncParam.KeyCode = static_cast<WORD>(i <= 14   ? 49 + (i - 6)
+                                                     : i == 15 ? 48
+                                                     : i == 16 ? 107
+                                                               : 109);
     buttons[i].FuncParam.KeyExtended = 0;
   }
   SetButton(buttons[18], 18, 0, 0, 13);  // outside ButtonCount; its ValueCode is left alone
@@ -120,11 +127,21 @@ void TDM::WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, B
   p.Commit();
 }
 
-void TDM::gxProfileGame1RestoreToDefault(TgxProfile::Stream& s) { WriteGameDefaults(s, 0, 255, 255, 0); }
-void TDM::gxProfileGame2RestoreToDefault(TgxProfile::Stream& s) { WriteGameDefaults(s, 1, 0, 255, 0); }
-void TDM::gxProfileGame3RestoreToDefault(TgxProfile::Stream& s) { WriteGameDefaults(s, 2, 0, 0, 255); }
-void TDM::gxProfileGame4RestoreToDefault(TgxProfile::Stream& s) { WriteGameDefaults(s, 3, 255, 0, 255); }
-void TDM::gxProfileGame5RestoreToDefault(TgxProfile::Stream& s) { WriteGameDefaults(s, 4, 255, 0, 0); }
+void TDM::gxProfileGame1RestoreToDefault(TgxProfile::Stream& s) {
+  WriteGameDefaults(s, 0, 255, 255, 0);
+}
+void TDM::gxProfileGame2RestoreToDefault(TgxProfile::Stream& s) {
+  WriteGameDefaults(s, 1, 0, 255, 0);
+}
+void TDM::gxProfileGame3RestoreToDefault(TgxProfile::Stream& s) {
+  WriteGameDefaults(s, 2, 0, 0, 255);
+}
+void TDM::gxProfileGame4RestoreToDefault(TgxProfile::Stream& s) {
+  WriteGameDefaults(s, 3, 255, 0, 255);
+}
+void TDM::gxProfileGame5RestoreToDefault(TgxProfile::Stream& s) {
+  WriteGameDefaults(s, 4, 255, 0, 0);
+}
 
 void TDM::gxProfileTestRestoreToDefault(TgxProfile::Stream& AStream) {
   if (AStream.empty()) return;

@@ -126,7 +126,8 @@ void TDM::CopyOut(const TgxProfile& component, void* record, int size) {
 }
 
 TgxProfile& TDM::ProfileAt(int index) {
-  if (!IsProfileIndexInRange(index)) throw ProfileRangeError(IndexMessage("profile index", index, kProfileCount));
+  if (!IsProfileIndexInRange(index))
+    throw ProfileRangeError(IndexMessage("profile index", index, kProfileCount));
   return *FProfileGroup[index];
 }
 
@@ -334,10 +335,8 @@ bool TDM::RestoreProfileInfoToDefault(int AProfileIndex) {
 bool TDM::RestoreProfileGroupToDefault(int AProfileGroupIndex) {
   if (!IsProfileGroupIndexInRange(AProfileGroupIndex)) return false;
   const int p = FProfileSettingGroup.ProfileIndexOfProfileGroup[AProfileGroupIndex];
-  if (p == FProfileIndex)
-    RestoreCurrentProfileInfoToDefault();
-  else
-    ProfileAt(p).RestoreToDefault();
+  if (p == FProfileIndex) RestoreCurrentProfileInfoToDefault();
+  else ProfileAt(p).RestoreToDefault();
   return true;
 }
 
@@ -364,7 +363,8 @@ void TDM::SetProfileChanged(int AIndex, bool AIsChanged) {
 }
 
 bool TDM::IsProfileChanged(int AIndex) const {
-  if (!IsProfileIndexInRange(AIndex)) throw ProfileRangeError(IndexMessage("profile index", AIndex, kProfileCount));
+  if (!IsProfileIndexInRange(AIndex))
+    throw ProfileRangeError(IndexMessage("profile index", AIndex, kProfileCount));
   return FProfileChanged[AIndex];
 }
 

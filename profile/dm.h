@@ -63,7 +63,8 @@ class TDM {
   void SaveCurrentProfileInfoToRegistry();
   void SaveCurrentProfileInfoToFile(const std::string& AFile);
   void SaveCurrentProfileInfoToFile();
-  [[nodiscard]] bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+  [[nodiscard]] bool SaveBackToProfileInfo(const TMouseProfileInfo& AProfileInfo,
+                                           int AProfileIndex);
   [[nodiscard]] bool SaveProfileInfoToRegistry(int AProfileIndex);
   void SaveBackAllProfileInfo();
   void SaveBackAllProfileInfoToRegistry();

@@ -70,8 +70,8 @@ bool TgxProfile::LoadStreamFromRegistry() {
     if (!value) return false;
     // Checked before anything changes, so a foreign value never disturbs the image.
     if (value->kind != platform::ValueKind::Binary)
-      throw platform::RegistryError("the registry value \"" + FFileName + "\" under \"" +
-                                    FKeyPath + "\" is not binary data (type " +
+      throw platform::RegistryError("the registry value \"" + FFileName + "\" under \"" + FKeyPath +
+                                    "\" is not binary data (type " +
                                     std::to_string(value->rawType) + ")");
     FMemoryStream = std::move(value->data);
   }

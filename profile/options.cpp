@@ -12,7 +12,8 @@ TOptionsFromConfigFile LoadOptionsFromConfigFile(platform::Paths& paths) {
   TOptionsFromConfigFile o;
   // The prefix goes in front of the default too: the store has always lived under
   // "software\software\KVgmmouse" when the file names no folder.
-  o.ProfileRegFolder = "software\\" + ini.ReadString("options", "ProfileRegFolder", "software\\KVgmmouse");
+  o.ProfileRegFolder =
+      "software\\" + ini.ReadString("options", "ProfileRegFolder", "software\\KVgmmouse");
   o.ProfileFolder = ini.ReadString("options", "profileFolder", "Profile");
   o.ProfileNamePrefix = ini.ReadString("options", "profilePrefix", "Profile");
   o.ProfileMacroFolder = ini.ReadString("options", "profileMacroFolder", "MacroDB");

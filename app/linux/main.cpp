@@ -16,8 +16,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--virtual-mouse") == 0 && i + 1 < argc) {
       virtualMouse = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf("usage: kvmon [--virtual-mouse SOCKET]\n"
-                  "  --virtual-mouse SOCKET  add a simulated mouse whose reports come from SOCKET (see kvmouse)\n");
+      std::printf(
+          "usage: kvmon [--virtual-mouse SOCKET]\n"
+          "  --virtual-mouse SOCKET  add a simulated mouse whose reports come from SOCKET (see "
+          "kvmouse)\n");
       return 0;
     } else {
       std::fprintf(stderr, "kvmon: unknown argument '%s' (try --help)\n", argv[i]);

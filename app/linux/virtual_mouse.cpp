@@ -14,16 +14,17 @@ namespace kv::app {
 
 const std::vector<std::uint8_t>& VirtualMouse::Descriptor() {
   static const std::vector<std::uint8_t> d = {
-      0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,                    // usage page 0xFFA0, usage 1
-      0x85, 0x07, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,        //   report 7
-      0x75, 0x08, 0x95, 0x07, 0x81, 0x02,                          //   7 data bytes
-      0x85, 0x08, 0x09, 0x02, 0x95, 0x07, 0x81, 0x02,              //   report 8, 7 data bytes
+      0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,              // usage page 0xFFA0, usage 1
+      0x85, 0x07, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,  //   report 7
+      0x75, 0x08, 0x95, 0x07, 0x81, 0x02,                    //   7 data bytes
+      0x85, 0x08, 0x09, 0x02, 0x95, 0x07, 0x81, 0x02,        //   report 8, 7 data bytes
       0xC0,
   };
   return d;
 }
 
-VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketPath) : hid_(hid), socketPath_(std::move(socketPath)) {
+VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketPath)
+    : hid_(hid), socketPath_(std::move(socketPath)) {
   sockaddr_un addr{};
   if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path)
     throw std::runtime_error("the virtual mouse socket path is empty or too long");
@@ -32,7 +33,8 @@ VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketP
   socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   wake_ = eventfd(0, EFD_CLOEXEC);
   unlink(socketPath_.c_str());  // a socket file left by an earlier run
-  if (socket_ < 0 || wake_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  if (socket_ < 0 || wake_ < 0 ||
+      bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     const std::string why = std::strerror(errno);
     if (socket_ >= 0) close(socket_);
     if (wake_ >= 0) close(wake_);

@@ -18,16 +18,18 @@ class MonitorWindows : public MessageWindows {
 
   std::unique_ptr<MessageWindow> Create(std::string_view className, WindowProc proc) override {
     if (className != kv::kMonitorWindowClass) return inner_.Create(className, std::move(proc));
-    return inner_.Create(className, [this, proc = std::move(proc)](const WindowMessage& m) -> std::intptr_t {
-      switch (m.msg) {
-        case WM_CLOSE: Exit(); return 0;
-        case WM_QUERYENDSESSION: return TRUE;  // never holds up the end of the session
-        case WM_ENDSESSION:
-          if (m.wParam) Exit();
-          return 0;
-        default: return proc(m);
-      }
-    });
+    return inner_.Create(className,
+                         [this, proc = std::move(proc)](const WindowMessage& m) -> std::intptr_t {
+                           switch (m.msg) {
+                             case WM_CLOSE: Exit(); return 0;
+                             case WM_QUERYENDSESSION:
+                               return TRUE;  // never holds up the end of the session
+                             case WM_ENDSESSION:
+                               if (m.wParam) Exit();
+                               return 0;
+                             default: return proc(m);
+                           }
+                         });
   }
   WindowHandle Find(std::string_view className) override { return inner_.Find(className); }
   bool Post(WindowHandle w, const WindowMessage& m) override { return inner_.Post(w, m); }
@@ -37,7 +39,8 @@ class MonitorWindows : public MessageWindows {
 
  private:
   void Exit() {
-    if (auto cfg = inner_.Find(kv::kConfiguratorWindowClass)) inner_.Post(cfg, {kv::WM_MONITOR_EXIT, 0, 0});
+    if (auto cfg = inner_.Find(kv::kConfiguratorWindowClass))
+      inner_.Post(cfg, {kv::WM_MONITOR_EXIT, 0, 0});
     loop_.Quit(0);
   }
 

@@ -25,9 +25,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const std::vector<std::uint8_t> kDescriptor = {
-    0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x07, 0x05, 0x09, 0x19, 0x01, 0x29, 0x18,
-    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x18, 0x81, 0x02, 0x06, 0xA0, 0xFF, 0x09, 0x02,
-    0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02, 0xC0};
+    0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x07, 0x05, 0x09, 0x19, 0x01, 0x29,
+    0x18, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x18, 0x81, 0x02, 0x06, 0xA0, 0xFF,
+    0x09, 0x02, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02, 0xC0};
 constexpr USAGE_AND_PAGE kUsage{1, 0xFFA0};
 
 // Context switches of every thread of this process but the calling one.
@@ -42,7 +42,8 @@ long OtherThreadSwitches() {
     std::ifstream status("/proc/self/task/" + tid + "/status");
     std::string line;
     while (std::getline(status, line))
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
         total += std::stol(line.substr(line.find(':') + 1));
   }
   closedir(dir);
@@ -55,7 +56,8 @@ struct World {
   platform::sim::SimHid hid;
   std::vector<std::string> Plug(int n) {
     std::vector<std::string> paths;
-    for (int i = 0; i < n; ++i) paths.push_back(hid.Plug({"", {"HID\\VID_1044&PID_7A0D"}, kDescriptor}));
+    for (int i = 0; i < n; ++i)
+      paths.push_back(hid.Plug({"", {"HID\\VID_1044&PID_7A0D"}, kDescriptor}));
     return paths;
   }
 };
@@ -70,8 +72,9 @@ void IdleWakeups() {
   const long before = OtherThreadSwitches();
   std::this_thread::sleep_for(3s);
   const long after = OtherThreadSwitches();
-  std::printf("idle, 2 interfaces open: %.2f wake-ups/s of the read threads (%llu sim read wake-ups)\n",
-              (after - before) / 3.0, static_cast<unsigned long long>(w.hid.IdleWakeups()));
+  std::printf(
+      "idle, 2 interfaces open: %.2f wake-ups/s of the read threads (%llu sim read wake-ups)\n",
+      (after - before) / 3.0, static_cast<unsigned long long>(w.hid.IdleWakeups()));
   data.HidStopRead();
   while (data.RunningThreads() != 0) std::this_thread::sleep_for(1ms);
 
@@ -102,7 +105,8 @@ void Latency() {
   std::atomic<int> handled{0};
   data.OnData = [&](auto&&...) {
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now().time_since_epoch() -
-                                                               Clock::duration(sentAt.load())).count());
+                                                               Clock::duration(sentAt.load()))
+                         .count());
     handled.fetch_add(1, std::memory_order_release);
   };
   data.HidFindAndReadDevice(kUsage, "*");
@@ -119,8 +123,10 @@ void Latency() {
   w.p.loop.Run();
   feeder.join();
   std::sort(micros.begin(), micros.end());
-  std::printf("report -> OnData returned on the main thread, %d reports: median %.1f us, p99 %.1f us, max %.1f us\n",
-              kReports, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+  std::printf(
+      "report -> OnData returned on the main thread, %d reports: median %.1f us, p99 %.1f us, max "
+      "%.1f us\n",
+      kReports, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
   data.HidStopRead();
   while (data.RunningThreads() != 0) std::this_thread::sleep_for(1ms);
 }
@@ -151,9 +157,11 @@ void StopWithEightThreads() {
     if (data.RunningThreads() == 0 && open == 0) ++clean;
   }
   std::sort(endMicros.begin(), endMicros.end());
-  std::printf("HidStopRead, 8 threads (4 in the hand-over): every thread stopped in %d of %d rounds; "
-              "all ended after median %.0f us, max %.0f us; %d reports delivered (expected %d)\n",
-              clean, kRounds, endMicros[endMicros.size() / 2], endMicros.back(), delivered.load(), 4 * kRounds);
+  std::printf(
+      "HidStopRead, 8 threads (4 in the hand-over): every thread stopped in %d of %d rounds; "
+      "all ended after median %.0f us, max %.0f us; %d reports delivered (expected %d)\n",
+      clean, kRounds, endMicros[endMicros.size() / 2], endMicros.back(), delivered.load(),
+      4 * kRounds);
 }
 
 }  // namespace

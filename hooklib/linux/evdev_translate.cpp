@@ -19,27 +19,34 @@ struct KeyRow {
 
 // Keys whose Linux code is their set-1 scan code: code and Keyboard-page usage.
 constexpr std::pair<unsigned, std::uint16_t> kPlainKeys[] = {
-    {KEY_ESC, 41},        {KEY_1, 30},          {KEY_2, 31},         {KEY_3, 32},
-    {KEY_4, 33},          {KEY_5, 34},          {KEY_6, 35},         {KEY_7, 36},
-    {KEY_8, 37},          {KEY_9, 38},          {KEY_0, 39},         {KEY_MINUS, 45},
-    {KEY_EQUAL, 46},      {KEY_BACKSPACE, 42},  {KEY_TAB, 43},       {KEY_Q, 20},
-    {KEY_W, 26},          {KEY_E, 8},           {KEY_R, 21},         {KEY_T, 23},
-    {KEY_Y, 28},          {KEY_U, 24},          {KEY_I, 12},         {KEY_O, 18},
-    {KEY_P, 19},          {KEY_LEFTBRACE, 47},  {KEY_RIGHTBRACE, 48}, {KEY_ENTER, 40},
-    {KEY_LEFTCTRL, 224},  {KEY_A, 4},           {KEY_S, 22},         {KEY_D, 7},
-    {KEY_F, 9},           {KEY_G, 10},          {KEY_H, 11},         {KEY_J, 13},
-    {KEY_K, 14},          {KEY_L, 15},          {KEY_SEMICOLON, 51}, {KEY_APOSTROPHE, 52},
-    {KEY_GRAVE, 53},      {KEY_LEFTSHIFT, 225}, {KEY_BACKSLASH, 49}, {KEY_Z, 29},
-    {KEY_X, 27},          {KEY_C, 6},           {KEY_V, 25},         {KEY_B, 5},
-    {KEY_N, 17},          {KEY_M, 16},          {KEY_COMMA, 54},     {KEY_DOT, 55},
-    {KEY_SLASH, 56},      {KEY_RIGHTSHIFT, 229}, {KEY_KPASTERISK, 85}, {KEY_LEFTALT, 226},
-    {KEY_SPACE, 44},      {KEY_CAPSLOCK, 57},   {KEY_F1, 58},        {KEY_F2, 59},
-    {KEY_F3, 60},         {KEY_F4, 61},         {KEY_F5, 62},        {KEY_F6, 63},
-    {KEY_F7, 64},         {KEY_F8, 65},         {KEY_F9, 66},        {KEY_F10, 67},
-    {KEY_SCROLLLOCK, 71}, {KEY_KP7, 95},        {KEY_KP8, 96},       {KEY_KP9, 97},
-    {KEY_KPMINUS, 86},    {KEY_KP4, 92},        {KEY_KP5, 93},       {KEY_KP6, 94},
-    {KEY_KPPLUS, 87},     {KEY_KP1, 89},        {KEY_KP2, 90},       {KEY_KP3, 91},
-    {KEY_KP0, 98},        {KEY_KPDOT, 99},      {KEY_102ND, 100},    {KEY_F11, 68},
+    {KEY_ESC, 41},        {KEY_1, 30},         {KEY_2, 31},
+    {KEY_3, 32},          {KEY_4, 33},         {KEY_5, 34},
+    {KEY_6, 35},          {KEY_7, 36},         {KEY_8, 37},
+    {KEY_9, 38},          {KEY_0, 39},         {KEY_MINUS, 45},
+    {KEY_EQUAL, 46},      {KEY_BACKSPACE, 42}, {KEY_TAB, 43},
+    {KEY_Q, 20},          {KEY_W, 26},         {KEY_E, 8},
+    {KEY_R, 21},          {KEY_T, 23},         {KEY_Y, 28},
+    {KEY_U, 24},          {KEY_I, 12},         {KEY_O, 18},
+    {KEY_P, 19},          {KEY_LEFTBRACE, 47}, {KEY_RIGHTBRACE, 48},
+    {KEY_ENTER, 40},      {KEY_LEFTCTRL, 224}, {KEY_A, 4},
+    {KEY_S, 22},          {KEY_D, 7},          {KEY_F, 9},
+    {KEY_G, 10},          {KEY_H, 11},         {KEY_J, 13},
+    {KEY_K, 14},          {KEY_L, 15},         {KEY_SEMICOLON, 51},
+    {KEY_APOSTROPHE, 52}, {KEY_GRAVE, 53},     {KEY_LEFTSHIFT, 225},
+    {KEY_BACKSLASH, 49},  {KEY_Z, 29},         {KEY_X, 27},
+    {KEY_C, 6},           {KEY_V, 25},         {KEY_B, 5},
+    {KEY_N, 17},          {KEY_M, 16},         {KEY_COMMA, 54},
+    {KEY_DOT, 55},        {KEY_SLASH, 56},     {KEY_RIGHTSHIFT, 229},
+    {KEY_KPASTERISK, 85}, {KEY_LEFTALT, 226},  {KEY_SPACE, 44},
+    {KEY_CAPSLOCK, 57},   {KEY_F1, 58},        {KEY_F2, 59},
+    {KEY_F3, 60},         {KEY_F4, 61},        {KEY_F5, 62},
+    {KEY_F6, 63},         {KEY_F7, 64},        {KEY_F8, 65},
+    {KEY_F9, 66},         {KEY_F10, 67},       {KEY_SCROLLLOCK, 71},
+    {KEY_KP7, 95},        {KEY_KP8, 96},       {KEY_KP9, 97},
+    {KEY_KPMINUS, 86},    {KEY_KP4, 92},       {KEY_KP5, 93},
+    {KEY_KP6, 94},        {KEY_KPPLUS, 87},    {KEY_KP1, 89},
+    {KEY_KP2, 90},        {KEY_KP3, 91},       {KEY_KP0, 98},
+    {KEY_KPDOT, 99},      {KEY_102ND, 100},    {KEY_F11, 68},
     {KEY_F12, 69},
 };
 
@@ -173,9 +180,11 @@ TranslatedEvent EvdevTranslator::Key(const input_event& e, std::size_t index) {
   t.keyboard = true;
   const bool released = e.value == 0;
   t.message = released ? hooklib::kKeyUp : hooklib::kKeyDown;
-  t.key.vkCode = static_cast<std::uint32_t>(VirtualKeyOfUsage(pos.page, pos.usage, pos.extended, numLock_));
+  t.key.vkCode =
+      static_cast<std::uint32_t>(VirtualKeyOfUsage(pos.page, pos.usage, pos.extended, numLock_));
   t.key.scanCode = pos.scan;
-  t.key.flags = (pos.extended ? hooklib::kKeyExtended : 0u) | (released ? hooklib::kKeyReleased : 0u);
+  t.key.flags =
+      (pos.extended ? hooklib::kKeyExtended : 0u) | (released ? hooklib::kKeyReleased : 0u);
   t.key.time = TickOf(e.time);
   t.sources.push_back(index);
   return t;

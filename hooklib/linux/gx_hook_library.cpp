@@ -45,7 +45,8 @@ bool TestBit(const std::vector<unsigned long>& bits, unsigned bit) {
 
 std::vector<unsigned long> Bits(int fd, unsigned type, unsigned max) {
   std::vector<unsigned long> bits(max / (sizeof(unsigned long) * 8) + 1, 0);
-  if (ioctl(fd, EVIOCGBIT(type, bits.size() * sizeof(unsigned long)), bits.data()) < 0) bits.clear();
+  if (ioctl(fd, EVIOCGBIT(type, bits.size() * sizeof(unsigned long)), bits.data()) < 0)
+    bits.clear();
   return bits;
 }
 
@@ -117,10 +118,8 @@ std::vector<Candidate> Candidates() {
       if (entry.empty()) continue;
       const std::string kind = eq == std::string::npos ? "" : entry.substr(eq + 1);
       const std::string path = entry.substr(0, eq);
-      if (kind.empty())
-        out.push_back({path, false, false, true});
-      else
-        out.push_back({path, kind != "mouse", kind != "keyboard", false});
+      if (kind.empty()) out.push_back({path, false, false, true});
+      else out.push_back({path, kind != "mouse", kind != "keyboard", false});
     }
     g_strfreev(parts);
     return out;
@@ -252,7 +251,8 @@ gboolean OnReadable(gint, GIOCondition, gpointer data) {
     if (n < 0 && errno == EAGAIN) break;
     if (n <= 0) {
       // The device is gone (or its stream ended): stop watching it.
-      Retire(std::find_if(l.devices.begin(), l.devices.end(), [d](auto& p) { return p.get() == d; }));
+      Retire(
+          std::find_if(l.devices.begin(), l.devices.end(), [d](auto& p) { return p.get() == d; }));
       FreeRetired();
       return G_SOURCE_REMOVE;
     }
@@ -355,8 +355,8 @@ void Refresh() {
     return;
   }
   for (const Candidate& c : Candidates()) {
-    const bool open = std::any_of(l.devices.begin(), l.devices.end(),
-                                  [&](auto& d) { return d->path == c.path; });
+    const bool open =
+        std::any_of(l.devices.begin(), l.devices.end(), [&](auto& d) { return d->path == c.path; });
     const bool ignored = std::find(l.ignored.begin(), l.ignored.end(), c.path) != l.ignored.end();
     if (!open && !ignored) Open(c);
   }
@@ -379,10 +379,8 @@ void Enable(Slot& slot, hooklib::HookCallback callback, void* context) {
     l.keyboard = keep[0];
     l.mouse = keep[1];
   }
-  if (!l.context)
-    l.context = here;
-  else
-    g_main_context_unref(here);
+  if (!l.context) l.context = here;
+  else g_main_context_unref(here);
   slot = {callback, context};
   l.ignored.clear();
   Refresh();

@@ -84,21 +84,24 @@ class DbusWindows::Dispatcher : public QDBusVirtualObject {
     if (message.type() != QDBusMessage::MethodCallMessage) return false;
     const QString member = message.member();
     if (message.interface() == "org.freedesktop.DBus.Introspectable" && member == "Introspect") {
-      const QString xml = "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
-                          "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n" +
-                          introspect(message.path()) + "</node>\n";
+      const QString xml =
+          "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+          "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n" +
+          introspect(message.path()) + "</node>\n";
       connection.send(message.createReply(xml));
       return true;
     }
     const bool isPost = member == "Post", isSend = member == "Send";
-    if ((!message.interface().isEmpty() && message.interface() != kInterface) || !(isPost || isSend)) {
+    if ((!message.interface().isEmpty() && message.interface() != kInterface) ||
+        !(isPost || isSend)) {
       if (message.isReplyRequired())
         connection.send(message.createErrorReply(QDBusError::UnknownMethod, "no such method"));
       return true;
     }
     if (message.signature() != "utx") {
       if (message.isReplyRequired())
-        connection.send(message.createErrorReply(QDBusError::InvalidArgs, "expected arguments (u msg, t wparam, x lparam)"));
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+                                                 "expected arguments (u msg, t wparam, x lparam)"));
       return true;
     }
     const auto args = message.arguments();
@@ -114,12 +117,14 @@ class DbusWindows::Dispatcher : public QDBusVirtualObject {
       auto proc = owner.FirstOfClass(classKey);
       if (!proc) {
         if (message.isReplyRequired())
-          conn.send(message.createErrorReply(QDBusError::UnknownObject, "the window no longer exists"));
+          conn.send(
+              message.createErrorReply(QDBusError::UnknownObject, "the window no longer exists"));
         return;
       }
       const std::intptr_t result = (*proc)(wm);
       if (!message.isReplyRequired()) return;
-      if (isSend) conn.send(message.createReply(QVariant::fromValue(static_cast<qlonglong>(result))));
+      if (isSend)
+        conn.send(message.createReply(QVariant::fromValue(static_cast<qlonglong>(result))));
       else conn.send(message.createReply());
     });
     return true;
@@ -259,8 +264,8 @@ bool DbusWindows::Post(WindowHandle window, const WindowMessage& message) {
   }
   // The window is gone when its class's name has left that connection.
   if (OwnerOf(remote.classKey) != remote.owner) return false;
-  auto call = QDBusMessage::createMethodCall(Q(remote.owner), Q(std::string(kPathRoot) + "/" + remote.classKey),
-                                             kInterface, "Post");
+  auto call = QDBusMessage::createMethodCall(
+      Q(remote.owner), Q(std::string(kPathRoot) + "/" + remote.classKey), kInterface, "Post");
   call << static_cast<uint>(message.msg) << static_cast<qulonglong>(message.wParam)
        << static_cast<qlonglong>(message.lParam);
   call.setAutoStartService(false);
@@ -285,13 +290,14 @@ std::optional<std::intptr_t> DbusWindows::Send(WindowHandle window, const Window
     if (it == remotes_.end()) return std::nullopt;
     remote = it->second;
   }
-  auto call = QDBusMessage::createMethodCall(Q(remote.owner), Q(std::string(kPathRoot) + "/" + remote.classKey),
-                                             kInterface, "Send");
+  auto call = QDBusMessage::createMethodCall(
+      Q(remote.owner), Q(std::string(kPathRoot) + "/" + remote.classKey), kInterface, "Send");
   call << static_cast<uint>(message.msg) << static_cast<qulonglong>(message.wParam)
        << static_cast<qlonglong>(message.lParam);
   call.setAutoStartService(false);
   const QDBusMessage reply = bus_.call(call, QDBus::Block, kSendTimeoutMs);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return std::nullopt;
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
+    return std::nullopt;
   return static_cast<std::intptr_t>(reply.arguments()[0].toLongLong());
 }
 

@@ -78,7 +78,8 @@ std::optional<HidrawNode> ReadNode(const fs::path& classEntry, const std::string
   node.devNode = devRoot + "/" + classEntry.filename().string();
   node.sysDir = dev.string();
   node.descriptor = ReadBytes(dev / "report_descriptor");
-  if (node.descriptor.empty() || !ParseHidId(ReadText(dev / "uevent"), node.ids)) return std::nullopt;
+  if (node.descriptor.empty() || !ParseHidId(ReadText(dev / "uevent"), node.ids))
+    return std::nullopt;
   // A USB HID device sits below its USB interface, which sits below the USB device.
   const fs::path usbInterface = dev.parent_path();
   if (auto mi = ReadHexFile(usbInterface / "bInterfaceNumber")) {
@@ -105,7 +106,9 @@ std::string CollectionPath(const std::string& node, std::size_t index, std::size
   return node + buf;
 }
 
-bool IsGoneError(int err) { return err == ENODEV || err == EIO || err == ENXIO || err == EPIPE || err == ESHUTDOWN; }
+bool IsGoneError(int err) {
+  return err == ENODEV || err == EIO || err == ENXIO || err == EPIPE || err == ESHUTDOWN;
+}
 
 }  // namespace
 
@@ -144,8 +147,9 @@ std::vector<HidrawNode> ScanHidrawNodes(const std::string& sysRoot, const std::s
     const auto digits = dev.find_last_not_of("0123456789");
     return std::atoi(dev.c_str() + digits + 1);
   };
-  std::sort(nodes.begin(), nodes.end(),
-            [&](const HidrawNode& a, const HidrawNode& b) { return number(a.devNode) < number(b.devNode); });
+  std::sort(nodes.begin(), nodes.end(), [&](const HidrawNode& a, const HidrawNode& b) {
+    return number(a.devNode) < number(b.devNode);
+  });
   return nodes;
 }
 
@@ -175,7 +179,8 @@ class HidrawHid::Virtual : public VirtualNode {
   int Connect() {
     int pair[2];
     std::lock_guard lock(mutex_);
-    if (gone_ || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) return -1;
+    if (gone_ || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0)
+      return -1;
     feeds_.push_back(pair[0]);
     return pair[1];
   }
@@ -190,7 +195,8 @@ class HidrawHid::Virtual : public VirtualNode {
     for (auto it = feeds_.begin(); it != feeds_.end();) {
       // A reader that went away (EPIPE) is dropped; a full queue drops the report, as a
       // hidraw node does when its reader falls behind.
-      if (send(*it, report.data(), report.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 && errno == EPIPE) {
+      if (send(*it, report.data(), report.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+          errno == EPIPE) {
         close(*it);
         it = feeds_.erase(it);
       } else {
@@ -258,7 +264,10 @@ struct HidrawHid::Node {
 class HidrawHid::Device : public HidDevice {
  public:
   Device(int fd, HidOpenMode mode, std::shared_ptr<Node> node, std::size_t collection)
-      : fd_(fd), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), mode_(mode), node_(std::move(node)),
+      : fd_(fd),
+        wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        mode_(mode),
+        node_(std::move(node)),
         tlc_(node_->parsed.collections[collection]) {
     for (const auto& field : tlc_.fields)
       if (field.kind == descriptor::ReportKind::Input) inputIds_.insert(field.reportId);
@@ -270,7 +279,8 @@ class HidrawHid::Device : public HidDevice {
   }
 
   std::optional<HidAttributes> Attributes() override {
-    return HidAttributes{node_->ids.vendorId, node_->ids.productId, node_->ids.revision.value_or(0)};
+    return HidAttributes{node_->ids.vendorId, node_->ids.productId,
+                         node_->ids.revision.value_or(0)};
   }
   std::optional<HidCapabilities> Capabilities() override { return tlc_.Capabilities(); }
 
@@ -313,11 +323,13 @@ class HidrawHid::Device : public HidDevice {
       if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) continue;
         const int err = errno;
-        if (IsGoneError(err)) return {HidReadStatus::NotConnected, 0, static_cast<std::uint32_t>(err)};
+        if (IsGoneError(err))
+          return {HidReadStatus::NotConnected, 0, static_cast<std::uint32_t>(err)};
         return {HidReadStatus::Failed, 0, static_cast<std::uint32_t>(err)};
       }
       if (n == 0) return {HidReadStatus::NotConnected, 0, ENODEV};  // the other end is gone
-      if (auto bytes = Deliver(raw, static_cast<std::size_t>(n), buffer)) return {HidReadStatus::Report, *bytes, 0};
+      if (auto bytes = Deliver(raw, static_cast<std::size_t>(n), buffer))
+        return {HidReadStatus::Report, *bytes, 0};
     }
   }
 
@@ -347,10 +359,14 @@ class HidrawHid::Device : public HidDevice {
     if (report.empty()) return EINVAL;
     if (node_->virt) return node_->virt->SetFeature(report);
     std::vector<std::uint8_t> tmp(report.begin(), report.end());
-    return ioctl(fd_, HIDIOCSFEATURE(tmp.size()), tmp.data()) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    return ioctl(fd_, HIDIOCSFEATURE(tmp.size()), tmp.data()) < 0
+               ? static_cast<std::uint32_t>(errno)
+               : 0;
   }
 
-  std::optional<std::size_t> MaxUsageListLength() override { return tlc_.MaxInputUsageListLength(); }
+  std::optional<std::size_t> MaxUsageListLength() override {
+    return tlc_.MaxInputUsageListLength();
+  }
   std::optional<std::vector<HidUsage>> ButtonsOn(std::span<const std::uint8_t> report) override {
     return tlc_.ButtonsOn(report);
   }
@@ -360,7 +376,8 @@ class HidrawHid::Device : public HidDevice {
   // `raw + 1` holds what the node gave. A node without report IDs gives no ID byte: the report
   // then gets the 0 Windows puts there. Reports of other collections are dropped, and short
   // ones are padded to the collection's input length. nullopt: not for this interface.
-  std::optional<std::size_t> Deliver(std::uint8_t* raw, std::size_t n, std::span<std::uint8_t> buffer) {
+  std::optional<std::size_t> Deliver(std::uint8_t* raw, std::size_t n,
+                                     std::span<std::uint8_t> buffer) {
     std::uint8_t* report = raw + 1;
     if (!tlc_.usesReportIds) {
       raw[0] = 0;
@@ -452,8 +469,10 @@ std::shared_ptr<HidrawHid::Node> HidrawHid::FindNode(const std::string& name, bo
   }
   if (!node->virt) {
     const std::string prefix = devRoot_ + "/hidraw";
-    if (!name.starts_with(prefix) || name.find('/', prefix.size()) != std::string::npos) return nullptr;
-    auto read = ReadNode(fs::path(sysRoot_) / "class" / "hidraw" / name.substr(devRoot_.size() + 1), devRoot_);
+    if (!name.starts_with(prefix) || name.find('/', prefix.size()) != std::string::npos)
+      return nullptr;
+    auto read = ReadNode(fs::path(sysRoot_) / "class" / "hidraw" / name.substr(devRoot_.size() + 1),
+                         devRoot_);
     if (!read) return nullptr;
     node->ids = read->ids;
     descriptor = std::move(read->descriptor);
@@ -481,14 +500,16 @@ std::unique_ptr<HidDevice> HidrawHid::Open(std::string_view path, HidOpenMode mo
   return std::make_unique<Device>(fd, mode, node, index);
 }
 
-std::shared_ptr<HidrawHid::VirtualNode> HidrawHid::AddVirtual(const std::string& name, const HidNodeIds& ids,
-                                                              const std::vector<std::uint8_t>& descriptor) {
+std::shared_ptr<HidrawHid::VirtualNode> HidrawHid::AddVirtual(
+    const std::string& name, const HidNodeIds& ids, const std::vector<std::uint8_t>& descriptor) {
   const auto parsed = descriptor::ParseReportDescriptor(descriptor);
-  if (parsed.collections.empty()) throw descriptor::DescriptorError("the descriptor has no top-level collection");
+  if (parsed.collections.empty())
+    throw descriptor::DescriptorError("the descriptor has no top-level collection");
   if (name.empty() || name.find('#') != std::string::npos)
     throw std::invalid_argument("a virtual HID node needs a name without '#'");
   std::lock_guard lock(mutex_);
-  if (virtuals_.count(name)) throw std::invalid_argument("a virtual HID node named " + name + " exists");
+  if (virtuals_.count(name))
+    throw std::invalid_argument("a virtual HID node named " + name + " exists");
   auto v = std::make_shared<Virtual>(ids, descriptor);
   virtuals_[name] = v;
   std::vector<std::string> paths;

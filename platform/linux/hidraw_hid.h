@@ -24,7 +24,7 @@ namespace kv::platform::linux_ {
 // What identifies a HID device node besides its descriptor.
 struct HidNodeIds {
   std::uint16_t vendorId = 0, productId = 0;
-  std::optional<std::uint16_t> revision;      // bcdDevice of a USB device
+  std::optional<std::uint16_t> revision;        // bcdDevice of a USB device
   std::optional<std::uint8_t> interfaceNumber;  // bInterfaceNumber of a USB interface
 };
 

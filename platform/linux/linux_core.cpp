@@ -68,7 +68,8 @@ std::string LinuxPaths::DocumentsDir() {
   return path::FolderExists(docs) ? docs : "";
 }
 
-std::string LinuxPaths::ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
+std::string LinuxPaths::ChooseConfigFile(const std::string& exeDir,
+                                         const std::string& xdgConfigHome,
                                          const std::string& etcDir) {
   // A config.ini beside the program always wins (a portable copy, as on Windows).
   if (path::FileExists(exeDir + "config.ini")) return exeDir + "config.ini";
@@ -105,8 +106,13 @@ LocalTime LinuxClock::Now() {
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
   localtime_r(&ts.tv_sec, &local);
-  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                   local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000)};
+  return LocalTime{local.tm_year + 1900,
+                   local.tm_mon + 1,
+                   local.tm_mday,
+                   local.tm_hour,
+                   local.tm_min,
+                   local.tm_sec,
+                   static_cast<int>(ts.tv_nsec / 1'000'000)};
 }
 
 void LinuxDebugOutput::Write(std::string_view text) {

@@ -16,8 +16,9 @@ class LinuxPaths : public Paths {
   // fresh account may have none.
   std::string DocumentsDir() override;
   // config.ini: beside the executable when there is one there or in a build tree (a
-  // CMakeCache.txt in its folder or above); for an installed program $XDG_CONFIG_HOME/kvmon/config.ini (~/.config when unset), else
-  // /etc/kvmon/config.ini. The monitor and the tools follow the same rule.
+  // CMakeCache.txt in its folder or above); for an installed program
+  // $XDG_CONFIG_HOME/kvmon/config.ini (~/.config when unset), else /etc/kvmon/config.ini. The
+  // monitor and the tools follow the same rule.
   std::string ConfigFile() override;
   static std::string ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
                                       const std::string& etcDir);

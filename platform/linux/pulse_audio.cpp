@@ -55,7 +55,8 @@ class PulseConnection {
   // With the lock held: waits until `op` is done or the connection has failed.
   bool Wait(pa_operation* op) {
     if (!op) return false;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING &&
+           PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
       pa_threaded_mainloop_wait(loop_);
     const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
     pa_operation_unref(op);
@@ -89,21 +90,25 @@ void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
     q->volume.masterVolume = static_cast<float>(pa_cvolume_avg(&info->volume)) / PA_VOLUME_NORM;
     q->volume.channelVolumes.clear();
     for (unsigned i = 0; i < info->volume.channels; ++i)
-      q->volume.channelVolumes.push_back(static_cast<float>(info->volume.values[i]) / PA_VOLUME_NORM);
+      q->volume.channelVolumes.push_back(static_cast<float>(info->volume.values[i]) /
+                                         PA_VOLUME_NORM);
   }
   q->connection->Signal();
 }
 
 class PulseEndpoint : public CaptureEndpoint {
  public:
-  PulseEndpoint(std::unique_ptr<PulseConnection> connection, std::string source, std::uint32_t index)
+  PulseEndpoint(std::unique_ptr<PulseConnection> connection, std::string source,
+                std::uint32_t index)
       : c_(std::move(connection)), source_(std::move(source)), index_(index) {}
   ~PulseEndpoint() override { c_.reset(); }
 
   std::optional<bool> GetMute() override {
     PulseConnection::Lock lock(*c_);
     SourceQuery q{c_.get(), false, false, PA_INVALID_INDEX, {}};
-    if (!c_->Wait(pa_context_get_source_info_by_name(c_->context_, source_.c_str(), OnSourceInfo, &q)) || !q.found)
+    if (!c_->Wait(
+            pa_context_get_source_info_by_name(c_->context_, source_.c_str(), OnSourceInfo, &q)) ||
+        !q.found)
       return std::nullopt;
     return q.muted;
   }
@@ -119,22 +124,29 @@ class PulseEndpoint : public CaptureEndpoint {
       res->ok = success != 0;
       res->c->Signal();
     };
-    return c_->Wait(pa_context_set_source_mute_by_name(c_->context_, source_.c_str(), muted, done, &r)) && r.ok;
+    return c_->Wait(pa_context_set_source_mute_by_name(c_->context_, source_.c_str(), muted, done,
+                                                       &r)) &&
+           r.ok;
   }
 
   bool RegisterVolumeNotify(VolumeNotify notify) override {
     PulseConnection::Lock lock(*c_);
     notify_ = std::move(notify);
     pa_context_set_subscribe_callback(c_->context_, &PulseEndpoint::OnEvent, this);
-    auto ok = [](pa_context*, int, void* userdata) { static_cast<PulseConnection*>(userdata)->Signal(); };
+    auto ok = [](pa_context*, int, void* userdata) {
+      static_cast<PulseConnection*>(userdata)->Signal();
+    };
     return c_->Wait(pa_context_subscribe(c_->context_, PA_SUBSCRIPTION_MASK_SOURCE, ok, c_.get()));
   }
 
  private:
   // On the mainloop thread (the audio system's own), with its lock held.
-  static void OnEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
+  static void OnEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                      void* self) {
     auto* me = static_cast<PulseEndpoint*>(self);
-    if (index != me->index_ || (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE) return;
+    if (index != me->index_ ||
+        (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE)
+      return;
     auto report = [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
       auto* endpoint = static_cast<PulseEndpoint*>(userdata);
       if (eol != 0 || !info || !endpoint->notify_) return;
@@ -142,7 +154,8 @@ class PulseEndpoint : public CaptureEndpoint {
       OnSourceInfo(nullptr, info, 0, &q);
       endpoint->notify_(q.volume);
     };
-    if (auto* op = pa_context_get_source_info_by_index(context, index, report, me)) pa_operation_unref(op);
+    if (auto* op = pa_context_get_source_info_by_index(context, index, report, me))
+      pa_operation_unref(op);
   }
 
   std::unique_ptr<PulseConnection> c_;
@@ -162,16 +175,19 @@ struct AlsaMixerHandle {
 
 // Opens the card's mixer and finds the microphone's element: the first capture element named
 // like a microphone, else "Capture".
-MixerResult FindMicrophone(const std::string& card, AlsaMixerHandle& handle, snd_mixer_elem_t*& element) {
+MixerResult FindMicrophone(const std::string& card, AlsaMixerHandle& handle,
+                           snd_mixer_elem_t*& element) {
   if (snd_mixer_open(&handle.mixer, 0) < 0) return MixerResult::NoDevice;
   if (snd_mixer_attach(handle.mixer, card.c_str()) < 0) return MixerResult::NoDevice;
-  if (snd_mixer_selem_register(handle.mixer, nullptr, nullptr) < 0 || snd_mixer_load(handle.mixer) < 0)
+  if (snd_mixer_selem_register(handle.mixer, nullptr, nullptr) < 0 ||
+      snd_mixer_load(handle.mixer) < 0)
     return MixerResult::OpenFailed;
   snd_mixer_elem_t* fallback = nullptr;
   element = nullptr;
   for (auto* e = snd_mixer_first_elem(handle.mixer); e; e = snd_mixer_elem_next(e)) {
     const std::string name = snd_mixer_selem_get_name(e);
-    if (name.find("Mic") != std::string::npos && (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e))) {
+    if (name.find("Mic") != std::string::npos &&
+        (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e))) {
       element = e;
       break;
     }
@@ -200,11 +216,13 @@ std::unique_ptr<CaptureEndpoint> PulseAudio::OpenDefaultCaptureEndpoint() {
       if (server && server->default_source_name) i->source = server->default_source_name;
       i->c->Signal();
     };
-    if (!connection->Wait(pa_context_get_server_info(connection->context_, onServer, &info)) || info.source.empty())
+    if (!connection->Wait(pa_context_get_server_info(connection->context_, onServer, &info)) ||
+        info.source.empty())
       return nullptr;
     source = info.source;
     SourceQuery q{connection.get(), false, false, PA_INVALID_INDEX, {}};
-    if (!connection->Wait(pa_context_get_source_info_by_name(connection->context_, source.c_str(), OnSourceInfo, &q)) ||
+    if (!connection->Wait(pa_context_get_source_info_by_name(connection->context_, source.c_str(),
+                                                             OnSourceInfo, &q)) ||
         !q.found)
       return nullptr;
     return std::make_unique<PulseEndpoint>(std::move(connection), source, q.index);
@@ -216,7 +234,8 @@ MixerResult AlsaMixer::GetMicrophoneMute(bool& muted) {
   snd_mixer_elem_t* element = nullptr;
   if (auto r = FindMicrophone(card_, handle, element); r != MixerResult::Ok) return r;
   int on = 0;
-  if (snd_mixer_selem_get_capture_switch(element, SND_MIXER_SCHN_FRONT_LEFT, &on) < 0) return MixerResult::DetailsFailed;
+  if (snd_mixer_selem_get_capture_switch(element, SND_MIXER_SCHN_FRONT_LEFT, &on) < 0)
+    return MixerResult::DetailsFailed;
   muted = on == 0;
   return MixerResult::Ok;
 }
@@ -225,8 +244,9 @@ MixerResult AlsaMixer::SetMicrophoneMute(bool muted) {
   AlsaMixerHandle handle;
   snd_mixer_elem_t* element = nullptr;
   if (auto r = FindMicrophone(card_, handle, element); r != MixerResult::Ok) return r;
-  return snd_mixer_selem_set_capture_switch_all(element, muted ? 0 : 1) < 0 ? MixerResult::DetailsFailed
-                                                                             : MixerResult::Ok;
+  return snd_mixer_selem_set_capture_switch_all(element, muted ? 0 : 1) < 0
+             ? MixerResult::DetailsFailed
+             : MixerResult::Ok;
 }
 
 }  // namespace kv::platform::linux_

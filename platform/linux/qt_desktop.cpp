@@ -27,7 +27,9 @@ namespace kv::platform::linux_ {
 namespace fs = std::filesystem;
 namespace {
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 bool Offscreen() { return QGuiApplication::platformName() == "offscreen"; }
 
@@ -58,9 +60,12 @@ class QtTrayIcon : public TrayIcon {
     icon_.setIcon(DefaultIcon());
     icon_.setToolTip(Q(spec_.hint));
     icon_.setContextMenu(&menu_);
-    QObject::connect(&icon_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason why) {
-      if ((why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) && spec_.onClick) spec_.onClick();
-    });
+    QObject::connect(
+        &icon_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason why) {
+          if ((why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) &&
+              spec_.onClick)
+            spec_.onClick();
+        });
     icon_.show();
   }
   bool SetImageFromFile(std::string_view file) override {
@@ -101,7 +106,8 @@ class ContentWidget : public QWidget {
     const auto& e = content_.elements[i];
     QRect r(e.x, e.y, e.width, e.height);
     int parent = e.parent, guard = 0;
-    while (parent >= 0 && static_cast<std::size_t>(parent) < content_.elements.size() && guard++ < 64) {
+    while (parent >= 0 && static_cast<std::size_t>(parent) < content_.elements.size() &&
+           guard++ < 64) {
       r.translate(content_.elements[parent].x, content_.elements[parent].y);
       parent = content_.elements[parent].parent;
     }
@@ -120,15 +126,12 @@ class ContentWidget : public QWidget {
       switch (e.kind) {
         case ElementKind::Image:
         case ElementKind::ClickableImage:
-          p.fillRect(r, e.kind == ElementKind::Image ? QColor(0x2A, 0x30, 0x3A) : QColor(0x3A, 0x60, 0x90));
+          p.fillRect(r, e.kind == ElementKind::Image ? QColor(0x2A, 0x30, 0x3A)
+                                                     : QColor(0x3A, 0x60, 0x90));
           break;
-        case ElementKind::ImageButton:
-          p.fillRect(r, QColor(0x50, 0x58, 0x68));
-          break;
-        case ElementKind::Container:
-          break;
-        case ElementKind::Label:
-          break;
+        case ElementKind::ImageButton: p.fillRect(r, QColor(0x50, 0x58, 0x68)); break;
+        case ElementKind::Container: break;
+        case ElementKind::Label: break;
       }
       if (!e.text.empty()) {
         QFont font(Q(e.font.face));
@@ -136,7 +139,7 @@ class ContentWidget : public QWidget {
         font.setBold(e.font.bold);
         p.setFont(font);
         p.setPen(QColor::fromRgba(e.color));
-        const int align = (e.align == TextAlign::Center ? Qt::AlignHCenter
+        const int align = (e.align == TextAlign::Center  ? Qt::AlignHCenter
                            : e.align == TextAlign::Right ? Qt::AlignRight
                                                          : Qt::AlignLeft) |
                           Qt::AlignVCenter;
@@ -148,7 +151,9 @@ class ContentWidget : public QWidget {
     // The topmost clickable element under the pointer.
     for (std::size_t i = content_.elements.size(); i-- > 0;) {
       const auto& e = content_.elements[i];
-      if (!e.visible || (e.kind != ElementKind::ImageButton && e.kind != ElementKind::ClickableImage)) continue;
+      if (!e.visible ||
+          (e.kind != ElementKind::ImageButton && e.kind != ElementKind::ClickableImage))
+        continue;
       if (Rect(i).contains(event->position().toPoint())) {
         if (onClick_) onClick_(e.name);
         return;
@@ -202,7 +207,9 @@ constexpr LocaleRow kLocales[] = {
     {"ru_RU", 0x0419, "русский", "RUS", "RUS"},    {"pt_BR", 0x0416, "português", "BRA", "PTB"},
 };
 
-LocaleInfo Info(const LocaleRow& row) { return {row.id, row.id, row.native, row.country, row.language}; }
+LocaleInfo Info(const LocaleRow& row) {
+  return {row.id, row.id, row.native, row.country, row.language};
+}
 
 std::string UserLocaleName() {
   for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"})
@@ -217,13 +224,15 @@ std::unique_ptr<TrayIcon> QtShell::CreateTrayIcon(TrayIconSpec spec) {
   return std::make_unique<QtTrayIcon>(std::move(spec));
 }
 
-std::unique_ptr<ContentWindow> QtShell::CreateContentWindow(const WindowContent& content,
-                                                            std::function<void(const std::string&)> onClick) {
+std::unique_ptr<ContentWindow> QtShell::CreateContentWindow(
+    const WindowContent& content, std::function<void(const std::string&)> onClick) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
   return std::make_unique<QtContentWindow>(content, std::move(onClick));
 }
 
-void QtShell::SetApplicationTitle(std::string_view title) { QGuiApplication::setApplicationDisplayName(Q(title)); }
+void QtShell::SetApplicationTitle(std::string_view title) {
+  QGuiApplication::setApplicationDisplayName(Q(title));
+}
 
 bool QtShell::ShowAndRaise(WindowHandle window) {
   // Post of the null message only tests that the window is there; it changes nothing.
@@ -246,7 +255,9 @@ bool QtShell::Launch(std::string_view file, std::string_view workingDir, ShowSty
   return QProcess::startDetached(Q(program), {}, Q(workingDir));
 }
 
-bool QtShell::OpenUrl(std::string_view url, ShowStyle) { return QDesktopServices::openUrl(QUrl(Q(url))); }
+bool QtShell::OpenUrl(std::string_view url, ShowStyle) {
+  return QDesktopServices::openUrl(QUrl(Q(url)));
+}
 
 void QtMessageBoxes::ShowError(std::string_view text, std::string_view caption) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || Offscreen()) {
@@ -290,10 +301,17 @@ std::uint8_t QtKeyboard::KeyState(int vk) {
   const Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
   Qt::KeyboardModifier want;
   switch (vk) {
-    case 16: case 160: case 161: want = Qt::ShiftModifier; break;    // Shift, LShift, RShift
-    case 17: case 162: case 163: want = Qt::ControlModifier; break;  // Ctrl
-    case 18: case 164: case 165: want = Qt::AltModifier; break;      // Alt
-    case 91: case 92: want = Qt::MetaModifier; break;                // Windows keys
+    case 16:
+    case 160:
+    case 161: want = Qt::ShiftModifier; break;  // Shift, LShift, RShift
+    case 17:
+    case 162:
+    case 163: want = Qt::ControlModifier; break;  // Ctrl
+    case 18:
+    case 164:
+    case 165: want = Qt::AltModifier; break;  // Alt
+    case 91:
+    case 92: want = Qt::MetaModifier; break;  // Windows keys
     default: return 0;
   }
   return (mods & want) ? kDown : 0;

@@ -23,7 +23,8 @@ class QtShell : public Shell {
   explicit QtShell(MessageWindows& windows) : windows_(windows) {}
   std::unique_ptr<TrayIcon> CreateTrayIcon(TrayIconSpec spec) override;
   std::unique_ptr<ContentWindow> CreateContentWindow(
-      const WindowContent& content, std::function<void(const std::string& element)> onClick) override;
+      const WindowContent& content,
+      std::function<void(const std::string& element)> onClick) override;
   void SetApplicationTitle(std::string_view title) override;
   // Another program's window cannot be raised from outside on Linux desktops: true when the
   // window is still there (the program raises itself when it gets focus requests of its own).
@@ -68,7 +69,9 @@ class QtKeyboard : public Keyboard {
 class DlDynamicLibraries : public DynamicLibraries {
  public:
   explicit DlDynamicLibraries(Paths& paths) : paths_(paths) {}
-  std::string FileName(std::string_view name) const override { return "lib" + std::string(name) + ".so"; }
+  std::string FileName(std::string_view name) const override {
+    return "lib" + std::string(name) + ".so";
+  }
   std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
 
  private:

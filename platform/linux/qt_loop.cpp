@@ -122,8 +122,8 @@ void QtEventLoop::RunQueued() {
 }
 
 TimerId QtEventLoop::StartTimer(std::chrono::milliseconds interval, bool repeat, Task onTimer) {
-  const auto ms = static_cast<int>(std::clamp<std::int64_t>(interval.count(), repeat ? 1 : 0,
-                                                            std::numeric_limits<int>::max()));
+  const auto ms = static_cast<int>(
+      std::clamp<std::int64_t>(interval.count(), repeat ? 1 : 0, std::numeric_limits<int>::max()));
   // Coarse timers let the kernel batch wake-ups; the monitor's timers are 1.5 s long.
   const int qtId = receiver_->startTimer(ms, ms < 100 ? Qt::PreciseTimer : Qt::CoarseTimer);
   if (qtId == 0) return 0;

@@ -55,7 +55,7 @@ class QtEventLoop : public EventLoop {
   bool wakePending_ = false;
   bool quit_ = false;
   int exitCode_ = 0;
-  QEventLoop* running_ = nullptr;  // main thread only
+  QEventLoop* running_ = nullptr;    // main thread only
   std::map<TimerId, Timer> timers_;  // main thread only
   std::map<int, TimerId> byQtId_;
   TimerId nextTimer_ = 1;

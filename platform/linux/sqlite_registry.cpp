@@ -65,7 +65,7 @@ class SqliteRegistry::Key : public RegistryKey {
     if (rc != SQLITE_ROW) owner_.Fail("cannot read the settings store");
     RegistryValue value;
     value.rawType = static_cast<std::uint32_t>(sqlite3_column_int64(st.get(), 0));
-    value.kind = value.rawType == 3 ? ValueKind::Binary
+    value.kind = value.rawType == 3   ? ValueKind::Binary
                  : value.rawType == 4 ? ValueKind::Dword
                                       : ValueKind::Other;
     const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(st.get(), 1));
@@ -112,9 +112,10 @@ class SqliteRegistry::Key : public RegistryKey {
   void Set(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
     std::lock_guard lock(owner_.mutex_);
     // One statement, so one transaction: the old value stays whole until the new one is durable.
-    Statement st(owner_.db_,
-                 "INSERT INTO reg_values (key_id, name, type, data) VALUES (?, ?, ?, ?) "
-                 "ON CONFLICT (key_id, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    Statement st(
+        owner_.db_,
+        "INSERT INTO reg_values (key_id, name, type, data) VALUES (?, ?, ?, ?) "
+        "ON CONFLICT (key_id, name) DO UPDATE SET type = excluded.type, data = excluded.data");
     if (!st) owner_.Fail("cannot write the settings store");
     st.Bind(1, id_);
     st.Bind(2, name);
@@ -164,7 +165,8 @@ SqliteRegistry::SqliteRegistry(std::string file) : file_(std::move(file)) {
     {
       Statement check(db_, "PRAGMA quick_check");
       if (!check || check.Step() != SQLITE_ROW ||
-          std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0))) != "ok")
+          std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0))) !=
+              "ok")
         Fail("the settings store is corrupt");
     }
     int found = 0, tableCount = 0;

@@ -43,18 +43,22 @@ UdevDeviceNotifications::UdevDeviceNotifications(EventLoop& loop, HidrawHid& hid
     : loop_(loop), hid_(hid), state_(std::make_shared<State>()) {
   udev_ = udev_new();
   if (udev_) monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-  if (monitor_ && udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) >= 0 &&
+  if (monitor_ &&
+      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) >= 0 &&
       udev_monitor_enable_receiving(monitor_) >= 0) {
-    notifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
+    notifier_ =
+        std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnUdev(); });
   }
   // Virtual nodes come and go on whatever thread adds them; their notices join the main loop.
-  hid_.SetVirtualListener([&loop, state = state_](bool arrived, const std::vector<std::string>& paths) {
-    for (const auto& path : paths) {
-      DeviceChange change{arrived ? DeviceChangeKind::Arrival : DeviceChangeKind::Removal, true, path};
-      loop.Post([state, change] { state->Deliver(change); });
-    }
-  });
+  hid_.SetVirtualListener(
+      [&loop, state = state_](bool arrived, const std::vector<std::string>& paths) {
+        for (const auto& path : paths) {
+          DeviceChange change{arrived ? DeviceChangeKind::Arrival : DeviceChangeKind::Removal, true,
+                              path};
+          loop.Post([state, change] { state->Deliver(change); });
+        }
+      });
 }
 
 UdevDeviceNotifications::~UdevDeviceNotifications() {

@@ -21,7 +21,8 @@ class UdevDeviceNotifications : public DeviceNotifications {
  public:
   UdevDeviceNotifications(EventLoop& loop, HidrawHid& hid);
   ~UdevDeviceNotifications() override;
-  std::unique_ptr<DeviceSubscription> Subscribe(std::function<void(const DeviceChange&)> onChange) override;
+  std::unique_ptr<DeviceSubscription> Subscribe(
+      std::function<void(const DeviceChange&)> onChange) override;
 
  private:
   class Subscription;

@@ -90,8 +90,7 @@ std::unique_ptr<DynamicLibrary> SimDynamicLibraries::Load(std::string_view fileN
   if (fileName.empty()) return nullptr;
   // A name with a folder is that file and no other; a bare name is looked for in the folders.
   std::vector<std::string> candidates;
-  if (fileName.find_first_of("/\\") != std::string_view::npos)
-    candidates.emplace_back(fileName);
+  if (fileName.find_first_of("/\\") != std::string_view::npos) candidates.emplace_back(fileName);
   else
     for (const auto& folder : folders) candidates.push_back(path::Join(folder, fileName));
   for (const auto& file : candidates) {

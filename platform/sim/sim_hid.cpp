@@ -16,7 +16,8 @@ namespace kv::platform::sim {
 
 class SimDeviceNotifications::Subscription : public DeviceSubscription {
  public:
-  Subscription(std::shared_ptr<State> state, std::uint64_t id) : state_(std::move(state)), id_(id) {}
+  Subscription(std::shared_ptr<State> state, std::uint64_t id)
+      : state_(std::move(state)), id_(id) {}
   ~Subscription() override {
     std::lock_guard lock(state_->mutex);
     state_->subscribers.erase(id_);
@@ -71,7 +72,7 @@ std::size_t SimDeviceNotifications::Subscribers() const {
 struct SimHid::OpenObject {
   HidOpenMode mode;
   std::uint64_t handle;
-  std::deque<HidReadResult> completions;     // what the next reads complete with
+  std::deque<HidReadResult> completions;          // what the next reads complete with
   std::deque<std::vector<std::uint8_t>> reports;  // data of the Report completions, in order
   bool cancelRequested = false;
   std::condition_variable cv;  // one per object: a report for one reader wakes no other
@@ -211,7 +212,8 @@ class SimHid::Device : public HidDevice {
   std::uint32_t GetFeature(std::span<std::uint8_t> report) override {
     std::lock_guard lock(hid_.mutex_);
     if (!itf_.present) return kSimErrorNotConnected;
-    itf_.requests.push_back({RequestKind::GetFeature, {report.begin(), report.end()}, object_.handle});
+    itf_.requests.push_back(
+        {RequestKind::GetFeature, {report.begin(), report.end()}, object_.handle});
     if (report.empty()) return kSimErrorInvalidParameter;
     if (itf_.featureResult != 0) return itf_.featureResult;
     auto it = itf_.featureReports.find(report[0]);
@@ -224,7 +226,8 @@ class SimHid::Device : public HidDevice {
   std::uint32_t SetFeature(std::span<const std::uint8_t> report) override {
     std::lock_guard lock(hid_.mutex_);
     if (!itf_.present) return kSimErrorNotConnected;
-    itf_.requests.push_back({RequestKind::SetFeature, {report.begin(), report.end()}, object_.handle});
+    itf_.requests.push_back(
+        {RequestKind::SetFeature, {report.begin(), report.end()}, object_.handle});
     if (report.empty()) return kSimErrorInvalidParameter;
     return itf_.featureResult;
   }
@@ -258,7 +261,8 @@ SimHid::~SimHid() {
   // was never stopped); fail loudly rather than let it touch freed memory.
   std::lock_guard lock(mutex_);
   if (liveObjects_ != 0) {
-    std::fprintf(stderr, "SimHid destroyed with %zu device objects or stop events alive\n", liveObjects_);
+    std::fprintf(stderr, "SimHid destroyed with %zu device objects or stop events alive\n",
+                 liveObjects_);
     std::abort();
   }
 }
@@ -317,7 +321,8 @@ std::string SimHid::Plug(InterfaceSpec spec) {
   {
     std::lock_guard lock(mutex_);
     if (spec.path.empty())
-      spec.path = "\\\\?\\hid#sim_" + std::to_string(nextPath_++) + "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+      spec.path = "\\\\?\\hid#sim_" + std::to_string(nextPath_++) +
+                  "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     Interface* old = Find(spec.path);
     if (old && old->present) throw std::invalid_argument("path already present: " + spec.path);
     auto itf = std::make_unique<Interface>();
@@ -375,7 +380,8 @@ void SimHid::InputError(const std::string& path, std::uint32_t error) {
     }
 }
 
-bool SimHid::WaitForReaders(const std::string& path, std::size_t count, std::chrono::milliseconds guard) {
+bool SimHid::WaitForReaders(const std::string& path, std::size_t count,
+                            std::chrono::milliseconds guard) {
   std::unique_lock lock(mutex_);
   return observers_.wait_for(lock, guard, [&] {
     const Interface* itf = Find(path);

@@ -132,7 +132,7 @@ class SimHid : public Hid {
 
   SimDeviceNotifications* notifications_;
   mutable std::mutex mutex_;
-  std::condition_variable observers_;  // WaitForReaders
+  std::condition_variable observers_;                             // WaitForReaders
   std::map<std::string, std::unique_ptr<Interface>> interfaces_;  // present and removed
   std::vector<std::string> order_;                                // plug order of present ones
   std::uint64_t nextHandle_ = 0x1000;

@@ -60,7 +60,8 @@ LocalTime SimClock::Now() {
   return t;
 }
 
-SimEventLoop::SimEventLoop(SimClock& clock) : clock_(clock), mainThread_(std::this_thread::get_id()) {}
+SimEventLoop::SimEventLoop(SimClock& clock)
+    : clock_(clock), mainThread_(std::this_thread::get_id()) {}
 
 SimEventLoop::~SimEventLoop() {
   // Release any thread still waiting in RunAndWait.
@@ -150,8 +151,7 @@ bool SimEventLoop::FireNextTimerUpTo(std::int64_t limit) {
   Task task = next->second.task;  // a copy: the handler may stop or restart its own timer
   if (next->second.repeat)
     next->second.due += std::max<std::int64_t>(next->second.interval.count(), 1);
-  else
-    timers_.erase(next);
+  else timers_.erase(next);
   lock.unlock();
   (void)id;
   task();

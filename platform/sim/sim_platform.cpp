@@ -91,7 +91,8 @@ std::unique_ptr<InstanceGuard> SimSingleInstance::Acquire(std::string_view name)
 // --- debug output ------------------------------------------------------------------------------
 
 void SimDebugOutput::Write(std::string_view text) {
-  if (std::getenv("KV_SIM_DEBUG")) std::fprintf(stderr, "[debug] %.*s\n", int(text.size()), text.data());
+  if (std::getenv("KV_SIM_DEBUG"))
+    std::fprintf(stderr, "[debug] %.*s\n", int(text.size()), text.data());
   std::lock_guard lock(mutex_);
   lines_.emplace_back(text);
 }
@@ -119,7 +120,8 @@ SimPaths::SimPaths() {
       root_ = path::FromFs(candidate);
       break;
     }
-    if (attempt > 100) throw std::runtime_error("cannot create a temporary folder for the sim platform");
+    if (attempt > 100)
+      throw std::runtime_error("cannot create a temporary folder for the sim platform");
   }
   exeDir_ = path::WithTrailingSep(path::Join(root_, "exe"));
   documentsDir_ = path::Join(root_, "Documents");
@@ -132,8 +134,7 @@ SimPaths::~SimPaths() {
   std::filesystem::remove_all(path::ToFs(root_), ec);
 }
 
-SimPlatform::SimPlatform()
-    : platform_{registry, paths, clock, loop, windows, instance, debug} {
+SimPlatform::SimPlatform() : platform_{registry, paths, clock, loop, windows, instance, debug} {
   platform_.messageBoxes = &messageBoxes;
 }
 

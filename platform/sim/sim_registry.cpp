@@ -22,10 +22,12 @@ class SimRegistry::KeyRef : public RegistryKey {
   }
 
   void SetDword(std::string_view name, std::uint32_t value) override {
-    Set(name, RegistryValue{ValueKind::Dword, 4,
-                            {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                             static_cast<std::uint8_t>(value >> 16),
-                             static_cast<std::uint8_t>(value >> 24)}});
+    Set(name,
+        RegistryValue{
+            ValueKind::Dword,
+            4,
+            {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+             static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)}});
   }
 
   bool DeleteValue(std::string_view name) override {
@@ -108,7 +110,9 @@ void SimRegistry::SetRawValue(RootKey root, std::string_view path, std::string_v
   auto key = CreateKey(root, path);
   std::lock_guard lock(mutex_);
   Key& k = keys_[Normalise(root, path)];
-  const ValueKind kind = type == 3 ? ValueKind::Binary : type == 4 ? ValueKind::Dword : ValueKind::Other;
+  const ValueKind kind = type == 3   ? ValueKind::Binary
+                         : type == 4 ? ValueKind::Dword
+                                     : ValueKind::Other;
   for (auto& [n, v] : k.values)
     if (EqualsIgnoreCase(n, name)) {
       v = RegistryValue{kind, type, std::move(data)};

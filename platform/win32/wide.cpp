@@ -14,7 +14,8 @@ std::wstring Widen(std::string_view text) {
 }
 
 std::string Narrow(std::wstring_view text) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+  return Utf16ToUtf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 std::string ErrorText(unsigned long code) {
@@ -24,7 +25,8 @@ std::string ErrorText(unsigned long code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text = n ? Narrow(std::wstring_view(buffer, n)) : std::string();
   if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
   return "error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
 }
 

@@ -210,7 +210,8 @@ bool FindMicrophoneLine(const OpenMixer& mixer, MIXERLINEW& line) {
   line = MIXERLINEW{};
   line.cbStruct = sizeof(line);
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
-  return mixerGetLineInfoW(mixer.obj(), &line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) ==
+  return mixerGetLineInfoW(mixer.obj(), &line,
+                           MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) ==
          MMSYSERR_NOERROR;
 }
 
@@ -232,7 +233,8 @@ MixerResult WithMuteControl(unsigned device, Use use) {
   controls.cControls = 1;
   controls.cbmxctrl = sizeof(control);
   controls.pamxctrl = &control;
-  if (mixerGetLineControlsW(mixer.obj(), &controls, MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) !=
+  if (mixerGetLineControlsW(mixer.obj(), &controls,
+                            MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) !=
       MMSYSERR_NOERROR)
     return MixerResult::NoMuteControl;
   MIXERCONTROLDETAILS_BOOLEAN value{};
@@ -249,9 +251,10 @@ MixerResult WithMuteControl(unsigned device, Use use) {
 
 MixerResult Win32Mixer::GetMicrophoneMute(bool& muted) {
   bool read = false;
-  const MixerResult result =
-      WithMuteControl(device_, [&](const OpenMixer& m, MIXERCONTROLDETAILS& d, MIXERCONTROLDETAILS_BOOLEAN& v) {
-        if (mixerGetControlDetailsW(m.obj(), &d, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
+  const MixerResult result = WithMuteControl(
+      device_, [&](const OpenMixer& m, MIXERCONTROLDETAILS& d, MIXERCONTROLDETAILS_BOOLEAN& v) {
+        if (mixerGetControlDetailsW(m.obj(), &d,
+                                    MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
             MMSYSERR_NOERROR)
           return false;
         read = v.fValue != 0;
@@ -262,11 +265,13 @@ MixerResult Win32Mixer::GetMicrophoneMute(bool& muted) {
 }
 
 MixerResult Win32Mixer::SetMicrophoneMute(bool muted) {
-  return WithMuteControl(device_, [&](const OpenMixer& m, MIXERCONTROLDETAILS& d, MIXERCONTROLDETAILS_BOOLEAN& v) {
-    v.fValue = muted ? 1 : 0;
-    return mixerSetControlDetails(m.obj(), &d, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
-           MMSYSERR_NOERROR;
-  });
+  return WithMuteControl(
+      device_, [&](const OpenMixer& m, MIXERCONTROLDETAILS& d, MIXERCONTROLDETAILS_BOOLEAN& v) {
+        v.fValue = muted ? 1 : 0;
+        return mixerSetControlDetails(m.obj(), &d,
+                                      MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
+               MMSYSERR_NOERROR;
+      });
 }
 
 }  // namespace kv::platform::win32

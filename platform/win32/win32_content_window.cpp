@@ -13,16 +13,21 @@ namespace {
 constexpr COLORREF kBackground = RGB(0x1E, 0x22, 0x2A);
 constexpr COLORREF kImage = RGB(0x70, 0x80, 0x98);
 constexpr COLORREF kClickableImage = RGB(0x3A, 0x60, 0x90);
-constexpr COLORREF kButton[3] = {RGB(0xC8, 0xCC, 0xD4), RGB(0xE4, 0xE8, 0xF0), RGB(0x98, 0x9C, 0xA8)};
+constexpr COLORREF kButton[3] = {RGB(0xC8, 0xCC, 0xD4), RGB(0xE4, 0xE8, 0xF0),
+                                 RGB(0x98, 0x9C, 0xA8)};
 constexpr COLORREF kOutline = RGB(0x20, 0x24, 0x2C);
 // Sizes are in points at a fixed 96 pixels per inch: the window is not scaled with the screen.
 constexpr int kPixelsPerInch = 96;
 constexpr int kDefaultPoints = 9;
 constexpr int kMaxDepth = 64;  // containers nested deeper than this are taken as a cycle
 
-bool Clickable(ElementKind kind) { return kind == ElementKind::ImageButton || kind == ElementKind::ClickableImage; }
+bool Clickable(ElementKind kind) {
+  return kind == ElementKind::ImageButton || kind == ElementKind::ClickableImage;
+}
 
-COLORREF FromArgb(std::uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
+COLORREF FromArgb(std::uint32_t argb) {
+  return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
+}
 
 void Fill(HDC dc, const RECT& r, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -40,11 +45,13 @@ void Outline(HDC dc, const RECT& r, COLORREF colour) {
 
 Win32ContentWindow::Win32ContentWindow(EventLoop& loop, const WindowContent& content,
                                        std::function<void(const std::string&)> onClick,
-                                       const std::wstring& title, std::shared_ptr<std::set<HWND>> registry)
+                                       const std::wstring& title,
+                                       std::shared_ptr<std::set<HWND>> registry)
     : loop_(loop), content_(content), onClick_(std::move(onClick)), registry_(std::move(registry)) {
   if (!EnsureWindowClass(kContentWindowClass, &WindowProc)) return;
-  window_ = CreateWindowExW(0, kContentWindowClass, title.c_str(), WS_POPUP, 0, 0, std::max(content.clientWidth, 0),
-                            std::max(content.clientHeight, 0), nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(0, kContentWindowClass, title.c_str(), WS_POPUP, 0, 0,
+                            std::max(content.clientWidth, 0), std::max(content.clientHeight, 0),
+                            nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (window_) registry_->insert(window_);
 }
 
@@ -60,8 +67,8 @@ void Win32ContentWindow::SetContent(const WindowContent& content) {
   content_ = content;
   if (hot_ >= static_cast<int>(content_.elements.size())) hot_ = -1;
   if (pressed_ >= static_cast<int>(content_.elements.size())) pressed_ = -1;
-  SetWindowPos(window_, nullptr, 0, 0, std::max(content.clientWidth, 0), std::max(content.clientHeight, 0),
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(window_, nullptr, 0, 0, std::max(content.clientWidth, 0),
+               std::max(content.clientHeight, 0), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(window_, nullptr, FALSE);
 }
 
@@ -93,7 +100,8 @@ RECT Win32ContentWindow::Rect(std::size_t index) const {
   const auto& e = content_.elements[index];
   RECT r{e.x, e.y, e.x + e.width, e.y + e.height};
   int parent = e.parent;
-  for (int depth = 0; parent >= 0 && static_cast<std::size_t>(parent) < content_.elements.size() && depth < kMaxDepth;
+  for (int depth = 0; parent >= 0 && static_cast<std::size_t>(parent) < content_.elements.size() &&
+                      depth < kMaxDepth;
        ++depth) {
     OffsetRect(&r, content_.elements[parent].x, content_.elements[parent].y);
     parent = content_.elements[parent].parent;
@@ -155,12 +163,15 @@ void Win32ContentWindow::Paint(HDC dc) const {
     }
     if (e.text.empty()) continue;
     const int points = e.font.size > 0 ? e.font.size : kDefaultPoints;
-    HFONT font = CreateFontW(-MulDiv(points, kPixelsPerInch, 72), 0, 0, 0, e.font.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                             FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, Widen(e.font.face).c_str());
+    HFONT font =
+        CreateFontW(-MulDiv(points, kPixelsPerInch, 72), 0, 0, 0, e.font.bold ? FW_BOLD : FW_NORMAL,
+                    FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                    ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, Widen(e.font.face).c_str());
     HGDIOBJ old = SelectObject(dc, font);
     SetTextColor(dc, FromArgb(e.color));
-    const UINT align = e.align == TextAlign::Center ? DT_CENTER : e.align == TextAlign::Right ? DT_RIGHT : DT_LEFT;
+    const UINT align = e.align == TextAlign::Center  ? DT_CENTER
+                       : e.align == TextAlign::Right ? DT_RIGHT
+                                                     : DT_LEFT;
     std::wstring text = Widen(e.text);
     // Texts are shown as written: "&" is not a hot-key marker.
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
@@ -193,7 +204,8 @@ LRESULT Win32ContentWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       HDC dc = BeginPaint(window_, &ps);
       // Drawn off screen first, so that a repaint does not flicker.
       HDC buffer = CreateCompatibleDC(dc);
-      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(content_.clientWidth, 1), std::max(content_.clientHeight, 1));
+      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(content_.clientWidth, 1),
+                                              std::max(content_.clientHeight, 1));
       HGDIOBJ old = SelectObject(buffer, bitmap);
       Paint(buffer);
       BitBlt(dc, 0, 0, content_.clientWidth, content_.clientHeight, buffer, 0, 0, SRCCOPY);
@@ -230,9 +242,10 @@ LRESULT Win32ContentWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       InvalidateRect(window_, nullptr, FALSE);
       // A click is a press and a release on the same element.
       if (pressed >= 0 && over == pressed && onClick_)
-        loop_.Post([alive = std::weak_ptr<bool>(alive_), this, name = content_.elements[pressed].name] {
-          if (!alive.expired() && onClick_) onClick_(name);
-        });
+        loop_.Post(
+            [alive = std::weak_ptr<bool>(alive_), this, name = content_.elements[pressed].name] {
+              if (!alive.expired() && onClick_) onClick_(name);
+            });
       return 0;
     }
     case WM_CAPTURECHANGED:

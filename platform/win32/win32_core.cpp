@@ -24,7 +24,8 @@ std::string Win32Paths::ExecutableDir() {
 
 std::string Win32Paths::DocumentsDir() {
   wchar_t buffer[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+    return {};
   std::string dir = Narrow(buffer);
   while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
   return dir;
@@ -70,12 +71,14 @@ std::unique_ptr<InstanceGuard> Win32SingleInstance::Acquire(std::string_view nam
     CloseHandle(mutex);
     return nullptr;
   }
-  if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) return nullptr;  // held by another user's process
+  if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
+    return nullptr;  // held by another user's process
   return std::make_unique<MutexGuard>(mutex);
 }
 
 void Win32MessageBoxes::ShowError(std::string_view text, std::string_view caption) {
-  MessageBoxW(nullptr, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  MessageBoxW(nullptr, Widen(text).c_str(), Widen(caption).c_str(),
+              MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 }  // namespace kv::platform::win32

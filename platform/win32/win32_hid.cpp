@@ -47,8 +47,8 @@ struct Win32Hid::Api {
     return getClassDevs && enumInterfaces && interfaceDetail && registryProperty && destroyList;
   }
   bool HidBound() const {
-    return getHidGuid && getAttributes && getPreparsedData && freePreparsedData && getFeature && setFeature &&
-           getCaps && maxUsageListLength && getUsagesEx;
+    return getHidGuid && getAttributes && getPreparsedData && freePreparsedData && getFeature &&
+           setFeature && getCaps && maxUsageListLength && getUsagesEx;
   }
 
   Api() {
@@ -104,10 +104,8 @@ bool IsGoneError(DWORD err) {
     case kErrorNoSuchDevice:
     case ERROR_DEVICE_REMOVED:
     case ERROR_BROKEN_PIPE:
-    case ERROR_PIPE_NOT_CONNECTED:
-      return true;
-    default:
-      return false;
+    case ERROR_PIPE_NOT_CONNECTED: return true;
+    default: return false;
   }
 }
 
@@ -118,24 +116,27 @@ HidReadResult ReadFailure(DWORD err) {
   return {HidReadStatus::Failed, 0, err ? err : static_cast<DWORD>(ERROR_GEN_FAILURE)};
 }
 
-std::uint32_t ErrorOrGeneric(DWORD err) { return err ? err : static_cast<DWORD>(ERROR_GEN_FAILURE); }
+std::uint32_t ErrorOrGeneric(DWORD err) {
+  return err ? err : static_cast<DWORD>(ERROR_GEN_FAILURE);
+}
 
 std::string GuidText(const GUID& g) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return buf;
 }
 
 // The hardware IDs of a device node: a multi-string, split at each terminator up to the empty
 // string. Unreadable or oversized: no IDs.
-std::vector<std::string> HardwareIds(const Win32Hid::Api& api, HDEVINFO set, SP_DEVINFO_DATA& node) {
+std::vector<std::string> HardwareIds(const Win32Hid::Api& api, HDEVINFO set,
+                                     SP_DEVINFO_DATA& node) {
   std::vector<wchar_t> buffer(32768 / sizeof(wchar_t) + 1, L'\0');
   DWORD type = 0, required = 0;
   std::vector<std::string> ids;
-  if (!api.registryProperty(set, &node, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                            32768, &required))
+  if (!api.registryProperty(set, &node, SPDRP_HARDWAREID, &type,
+                            reinterpret_cast<BYTE*>(buffer.data()), 32768, &required))
     return ids;
   // The extra element keeps the scan inside the buffer even if the value lacks its terminators.
   const wchar_t* p = buffer.data();
@@ -192,13 +193,14 @@ class Win32Hid::Device : public HidDevice {
     if (!ppd) return std::nullopt;
     HIDP_CAPS caps{};
     if (api_->getCaps(ppd, &caps) != HIDP_STATUS_SUCCESS) return std::nullopt;
-    return HidCapabilities{caps.UsagePage, caps.Usage, caps.InputReportByteLength, caps.OutputReportByteLength,
-                           caps.FeatureReportByteLength};
+    return HidCapabilities{caps.UsagePage, caps.Usage, caps.InputReportByteLength,
+                           caps.OutputReportByteLength, caps.FeatureReportByteLength};
   }
 
   HidReadResult Read(std::span<std::uint8_t> buffer, HidStopEvent& stopEvent,
                      std::uint64_t stopGeneration) override {
-    if (mode_ != HidOpenMode::Overlapped) return {HidReadStatus::InvalidHandle, 0, ERROR_INVALID_HANDLE};
+    if (mode_ != HidOpenMode::Overlapped)
+      return {HidReadStatus::InvalidHandle, 0, ERROR_INVALID_HANDLE};
     auto* stop = dynamic_cast<StopEvent*>(&stopEvent);
     if (!stop || buffer.empty()) return {HidReadStatus::Failed, 0, ERROR_INVALID_PARAMETER};
     stop->AddWaiter(wake_);
@@ -241,7 +243,8 @@ class Win32Hid::Device : public HidDevice {
         return {HidReadStatus::Stopped, 0, 0};
       }
     }
-    if (!GetOverlappedResult(handle_, &ov, &bytes, FALSE)) return Completed(GetLastError(), bytes, buffer, target);
+    if (!GetOverlappedResult(handle_, &ov, &bytes, FALSE))
+      return Completed(GetLastError(), bytes, buffer, target);
     return Delivered(bytes, buffer, target);
   }
 
@@ -265,7 +268,8 @@ class Win32Hid::Device : public HidDevice {
       }
       CloseHandle(ov.hEvent);
       if (!ok) return ErrorOrGeneric(err);
-    } else if (!WriteFile(handle_, report.data(), static_cast<DWORD>(report.size()), &written, nullptr)) {
+    } else if (!WriteFile(handle_, report.data(), static_cast<DWORD>(report.size()), &written,
+                          nullptr)) {
       return ErrorOrGeneric(GetLastError());
     }
     return written == report.size() ? 0 : ERROR_WRITE_FAULT;
@@ -310,7 +314,8 @@ class Win32Hid::Device : public HidDevice {
                           static_cast<ULONG>(length)) != HIDP_STATUS_SUCCESS)
       return std::nullopt;
     std::vector<HidUsage> out;
-    for (ULONG i = 0; i < count && i < list.size(); ++i) out.push_back({list[i].UsagePage, list[i].Usage});
+    for (ULONG i = 0; i < count && i < list.size(); ++i)
+      out.push_back({list[i].UsagePage, list[i].Usage});
     return out;
   }
 
@@ -333,14 +338,17 @@ class Win32Hid::Device : public HidDevice {
     }
     return *inputLength_;
   }
-  HidReadResult Delivered(DWORD bytes, std::span<std::uint8_t> buffer, std::span<std::uint8_t> target) {
+  HidReadResult Delivered(DWORD bytes, std::span<std::uint8_t> buffer,
+                          std::span<std::uint8_t> target) {
     const std::size_t n = std::min<std::size_t>(bytes, buffer.size());
     if (target.data() != buffer.data()) std::copy_n(target.begin(), n, buffer.begin());
     return {HidReadStatus::Report, n, 0};
   }
   // A read that ended by itself with `err`. More data than the buffer holds is a report cut to it.
-  HidReadResult Completed(DWORD err, DWORD bytes, std::span<std::uint8_t> buffer, std::span<std::uint8_t> target) {
-    if (err == ERROR_MORE_DATA) return Delivered(bytes ? bytes : static_cast<DWORD>(target.size()), buffer, target);
+  HidReadResult Completed(DWORD err, DWORD bytes, std::span<std::uint8_t> buffer,
+                          std::span<std::uint8_t> target) {
+    if (err == ERROR_MORE_DATA)
+      return Delivered(bytes ? bytes : static_cast<DWORD>(target.size()), buffer, target);
     return ReadFailure(err);
   }
 
@@ -369,7 +377,8 @@ std::string Win32Hid::InterfaceClass() { return GuidText(api_->hidGuid); }
 std::optional<std::vector<HidInterfaceInfo>> Win32Hid::Interfaces() {
   const Api& api = *api_;
   if (!api.SetupBound()) return std::nullopt;
-  HDEVINFO set = api.getClassDevs(&api.hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO set =
+      api.getClassDevs(&api.hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return std::nullopt;
   std::vector<HidInterfaceInfo> out;
   for (DWORD index = 0;; ++index) {
@@ -386,12 +395,15 @@ std::optional<std::vector<HidInterfaceInfo>> Win32Hid::Interfaces() {
     HidInterfaceInfo info;
     info.hardwareIds = HardwareIds(api, set, node);
     // Zero-filled and aligned for the record's header.
-    std::vector<std::uint64_t> storage((required + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t) + 1, 0);
+    std::vector<std::uint64_t> storage(
+        (required + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t) + 1, 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     if (!api.interfaceDetail(set, &itf, detail, required, nullptr, nullptr)) continue;
-    const std::size_t maxChars = (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-    info.path = Narrow(std::wstring_view(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars)));
+    const std::size_t maxChars =
+        (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+    info.path =
+        Narrow(std::wstring_view(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars)));
     if (info.path.empty()) continue;
     out.push_back(std::move(info));
   }
@@ -403,8 +415,9 @@ std::unique_ptr<HidDevice> Win32Hid::Open(std::string_view path, HidOpenMode mod
   // Only names in the device namespace: a HID path is never a file on a disk, and opening one
   // for writing because a caller passed a file name would be a hazard.
   if (!(path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\"))) return nullptr;
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, mode == HidOpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         mode == HidOpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   if (GetFileType(h) == FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -422,7 +435,8 @@ std::unique_ptr<HidDevice> Win32Hid::Adopt(void* handle, HidOpenMode mode) {
 
 // ---------------------------------------------------------------------------------------------
 
-std::optional<DeviceChange> Win32DeviceNotifications::Decode(std::uintptr_t wParam, std::intptr_t lParam) {
+std::optional<DeviceChange> Win32DeviceNotifications::Decode(std::uintptr_t wParam,
+                                                             std::intptr_t lParam) {
   DeviceChange change;
   switch (wParam) {
     case DBT_DEVNODES_CHANGED:
@@ -447,7 +461,8 @@ std::optional<DeviceChange> Win32DeviceNotifications::Decode(std::uintptr_t wPar
 
 class Win32DeviceNotifications::Subscription : public Win32DeviceSubscription {
  public:
-  explicit Subscription(std::function<void(const DeviceChange&)> onChange) : onChange_(std::move(onChange)) {}
+  explicit Subscription(std::function<void(const DeviceChange&)> onChange)
+      : onChange_(std::move(onChange)) {}
   ~Subscription() override {
     if (registration_) UnregisterDeviceNotification(registration_);
     if (hwnd_) {
@@ -465,7 +480,8 @@ class Win32DeviceNotifications::Subscription : public Win32DeviceSubscription {
     hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             GetModuleHandleW(nullptr), this);
     if (!hwnd_)
-      hwnd_ = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+      hwnd_ = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), this);
     if (!hwnd_) return false;
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;

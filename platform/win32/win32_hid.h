@@ -51,7 +51,8 @@ class Win32DeviceNotifications : public DeviceNotifications {
  public:
   // The HID interface class to register for: `hid`'s (normally the platform's Win32Hid).
   explicit Win32DeviceNotifications(Hid& hid) : hid_(hid) {}
-  std::unique_ptr<DeviceSubscription> Subscribe(std::function<void(const DeviceChange&)> onChange) override;
+  std::unique_ptr<DeviceSubscription> Subscribe(
+      std::function<void(const DeviceChange&)> onChange) override;
 
   // Decodes one WM_DEVICECHANGE (event code and the broadcast header it points to); nullopt for
   // codes that are not reported (queries, pending removals, custom events).

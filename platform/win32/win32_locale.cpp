@@ -35,13 +35,15 @@ std::vector<LocaleInfo> Win32Locale::SupportedLocales() {
   std::vector<LocaleInfo> out;
   out.reserve(ids.size());
   for (LCID id : ids)
-    out.push_back({id, LANGIDFROMLCID(id), Field(id, LOCALE_SNATIVELANGNAME), Field(id, LOCALE_SABBREVCTRYNAME),
-                   Field(id, LOCALE_SABBREVLANGNAME)});
+    out.push_back({id, LANGIDFROMLCID(id), Field(id, LOCALE_SNATIVELANGNAME),
+                   Field(id, LOCALE_SABBREVCTRYNAME), Field(id, LOCALE_SABBREVLANGNAME)});
   return out;
 }
 
 std::uint16_t Win32Locale::SystemDefaultLanguageId() { return GetSystemDefaultLangID(); }
 
-std::string Win32Locale::UserLanguageAbbreviation() { return Field(LOCALE_USER_DEFAULT, LOCALE_SABBREVLANGNAME); }
+std::string Win32Locale::UserLanguageAbbreviation() {
+  return Field(LOCALE_USER_DEFAULT, LOCALE_SABBREVLANGNAME);
+}
 
 }  // namespace kv::platform::win32

@@ -118,7 +118,8 @@ bool Win32EventLoop::RunAndWait(Task task) {
     cv_.notify_all();
   });
   if (!wakePosted_) wakePosted_ = PostMessageW(window_, kRunTask, 0, 0) != 0;
-  cv_.wait(lock, [&] { return waiter->phase == Waiter::Done || waiter->phase == Waiter::Cancelled; });
+  cv_.wait(lock,
+           [&] { return waiter->phase == Waiter::Done || waiter->phase == Waiter::Cancelled; });
   waiters_.erase(waiter);
   return waiter->phase == Waiter::Done;
 }
@@ -203,13 +204,15 @@ bool Forwarded(UINT msg) {
 LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* proc = WindowOwner<WindowProc>(hwnd, msg, lParam);
   if (proc && *proc && Forwarded(msg))
-    return (*proc)(WindowMessage{msg, static_cast<std::uintptr_t>(wParam), static_cast<std::intptr_t>(lParam)});
+    return (*proc)(WindowMessage{msg, static_cast<std::uintptr_t>(wParam),
+                                 static_cast<std::intptr_t>(lParam)});
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 class Win32MessageWindow : public MessageWindow {
  public:
-  Win32MessageWindow(HWND hwnd, std::unique_ptr<WindowProc> proc) : hwnd_(hwnd), proc_(std::move(proc)) {}
+  Win32MessageWindow(HWND hwnd, std::unique_ptr<WindowProc> proc)
+      : hwnd_(hwnd), proc_(std::move(proc)) {}
   ~Win32MessageWindow() override {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
@@ -227,8 +230,8 @@ std::unique_ptr<MessageWindow> Win32Windows::Create(std::string_view className, 
   const std::wstring cls = Widen(className);
   if (cls.empty() || !EnsureWindowClass(cls, &MessageWindowProc)) return nullptr;
   auto holder = std::make_unique<WindowProc>(std::move(proc));
-  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, cls.c_str(), L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), holder.get());
+  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, cls.c_str(), L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), holder.get());
   if (!hwnd) return nullptr;
   return std::make_unique<Win32MessageWindow>(hwnd, std::move(holder));
 }
@@ -242,15 +245,17 @@ WindowHandle Win32Windows::Find(std::string_view className) {
 bool Win32Windows::Post(WindowHandle window, const WindowMessage& m) {
   HWND hwnd = ToHwnd(window);
   if (!hwnd || !IsWindow(hwnd)) return false;
-  return PostMessageW(hwnd, m.msg, static_cast<WPARAM>(m.wParam), static_cast<LPARAM>(m.lParam)) != 0;
+  return PostMessageW(hwnd, m.msg, static_cast<WPARAM>(m.wParam), static_cast<LPARAM>(m.lParam)) !=
+         0;
 }
 
 std::optional<std::intptr_t> Win32Windows::Send(WindowHandle window, const WindowMessage& m) {
   HWND hwnd = ToHwnd(window);
   if (!hwnd || !IsWindow(hwnd)) return std::nullopt;
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(hwnd, m.msg, static_cast<WPARAM>(m.wParam), static_cast<LPARAM>(m.lParam),
-                           SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+  if (!SendMessageTimeoutW(hwnd, m.msg, static_cast<WPARAM>(m.wParam),
+                           static_cast<LPARAM>(m.lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                           kSendTimeoutMs, &result))
     return std::nullopt;
   return static_cast<std::intptr_t>(result);
 }

@@ -70,7 +70,9 @@ class Win32Windows : public MessageWindows {
   // A window that does not answer within `sendTimeout` (hung) is given up: nullopt.
   std::optional<std::intptr_t> Send(WindowHandle window, const WindowMessage& message) override;
 
-  static HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(h)); }
+  static HWND ToHwnd(WindowHandle h) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(h));
+  }
   static WindowHandle FromHwnd(HWND h) { return reinterpret_cast<std::uintptr_t>(h); }
   static constexpr unsigned kSendTimeoutMs = 10000;
 };

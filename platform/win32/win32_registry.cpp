@@ -34,8 +34,8 @@ class Win32Key : public RegistryKey {
     while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
       data.resize(size);
       DWORD got = size;
-      rc = RegQueryValueExW(key_, wname.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(),
-                            &got);
+      rc = RegQueryValueExW(key_, wname.c_str(), nullptr, &type,
+                            data.empty() ? nullptr : data.data(), &got);
       if (rc == ERROR_SUCCESS) {
         data.resize(got);
         break;
@@ -46,7 +46,7 @@ class Win32Key : public RegistryKey {
     if (rc != ERROR_SUCCESS) Fail("reading value", name, rc);
     RegistryValue value;
     value.rawType = type;
-    value.kind = type == REG_BINARY ? ValueKind::Binary
+    value.kind = type == REG_BINARY  ? ValueKind::Binary
                  : type == REG_DWORD ? ValueKind::Dword
                                      : ValueKind::Other;
     value.data = std::move(data);
@@ -58,9 +58,9 @@ class Win32Key : public RegistryKey {
   }
 
   void SetDword(std::string_view name, std::uint32_t value) override {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16),
-                                   static_cast<std::uint8_t>(value >> 24)};
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     Set(name, REG_DWORD, bytes, 4);
   }
 
@@ -74,13 +74,14 @@ class Win32Key : public RegistryKey {
   std::vector<std::string> ValueNames() override {
     std::vector<std::string> names;
     DWORD maxLen = 0;
-    if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxLen,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &maxLen, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       maxLen = 16383;
     std::wstring buffer(maxLen + 1, L'\0');
     for (DWORD i = 0;; ++i) {
       DWORD len = static_cast<DWORD>(buffer.size());
-      const LONG rc = RegEnumValueW(key_, i, buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
+      const LONG rc =
+          RegEnumValueW(key_, i, buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
       if (rc == ERROR_NO_MORE_ITEMS) break;
       if (rc == ERROR_MORE_DATA) {  // a longer name appeared meanwhile
         buffer.resize(buffer.size() * 2);
@@ -119,14 +120,16 @@ std::unique_ptr<RegistryKey> Win32Registry::OpenKey(RootKey root, std::string_vi
 std::unique_ptr<RegistryKey> Win32Registry::Open(RootKey root, std::string_view path, bool create) {
   HKEY rootKey = RootHandle(root);
   if (!rootKey || path.empty()) return nullptr;
-  const std::wstring full = Widen(sandbox_.empty() ? std::string(path) : sandbox_ + "\\" + std::string(path));
+  const std::wstring full =
+      Widen(sandbox_.empty() ? std::string(path) : sandbox_ + "\\" + std::string(path));
   // Read and write where allowed; a key the user may only read (HKLM without rights) opens
   // read-only, and writes to it then throw.
   for (REGSAM access : {KEY_READ | KEY_WRITE, KEY_READ}) {
     HKEY key = nullptr;
-    const LONG rc = create ? RegCreateKeyExW(rootKey, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             access, nullptr, &key, nullptr)
-                           : RegOpenKeyExW(rootKey, full.c_str(), 0, access, &key);
+    const LONG rc = create
+                        ? RegCreateKeyExW(rootKey, full.c_str(), 0, nullptr,
+                                          REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr)
+                        : RegOpenKeyExW(rootKey, full.c_str(), 0, access, &key);
     if (rc == ERROR_SUCCESS) return std::make_unique<Win32Key>(key);
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return nullptr;
     if (rc != ERROR_ACCESS_DENIED) Fail(create ? "creating key" : "opening key", path, rc);

@@ -8,7 +8,9 @@
 namespace kv::platform::win32 {
 namespace {
 
-int ShowCommand(ShowStyle style) { return style == ShowStyle::ShowNormal ? SW_SHOWNORMAL : SW_SHOW; }
+int ShowCommand(ShowStyle style) {
+  return style == ShowStyle::ShowNormal ? SW_SHOWNORMAL : SW_SHOW;
+}
 
 // The shell's "open" verb, without any error dialog of its own (failures are the caller's to
 // report).
@@ -32,8 +34,8 @@ std::unique_ptr<TrayIcon> Win32Shell::CreateTrayIcon(TrayIconSpec spec) {
   return tray;
 }
 
-std::unique_ptr<ContentWindow> Win32Shell::CreateContentWindow(const WindowContent& content,
-                                                               std::function<void(const std::string&)> onClick) {
+std::unique_ptr<ContentWindow> Win32Shell::CreateContentWindow(
+    const WindowContent& content, std::function<void(const std::string&)> onClick) {
   std::unique_ptr<Win32ContentWindow> window(
       new Win32ContentWindow(loop_, content, std::move(onClick), title_, windows_));
   if (!window->Window()) return nullptr;
@@ -59,6 +61,8 @@ bool Win32Shell::Launch(std::string_view path, std::string_view workingDir, Show
   return ShellOpen(Widen(path), Widen(workingDir), style);
 }
 
-bool Win32Shell::OpenUrl(std::string_view url, ShowStyle style) { return ShellOpen(Widen(url), L"", style); }
+bool Win32Shell::OpenUrl(std::string_view url, ShowStyle style) {
+  return ShellOpen(Widen(url), L"", style);
+}
 
 }  // namespace kv::platform::win32

@@ -33,7 +33,8 @@ class Win32TrayIcon : public TrayIcon {
   void SetMenuCaption(std::size_t index, std::string_view caption) override;
 
   HWND Window() const { return window_; }
-  // The popup menu: the visible items only, command ID = the item's index in TrayIconSpec::menu + 1.
+  // The popup menu: the visible items only, command ID = the item's index in TrayIconSpec::menu
+  // + 1.
   HMENU Menu() const { return menu_; }
   // True while the notification area holds the icon.
   bool Shown() const { return shown_; }

@@ -28,10 +28,8 @@ HICON DefaultIcon() {
       [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) -> BOOL {
         auto* f = reinterpret_cast<Found*>(param);
         f->any = true;
-        if (IS_INTRESOURCE(name))
-          f->id = reinterpret_cast<ULONG_PTR>(name);
-        else
-          f->name = name;  // only valid during the call
+        if (IS_INTRESOURCE(name)) f->id = reinterpret_cast<ULONG_PTR>(name);
+        else f->name = name;  // only valid during the call
         return FALSE;
       },
       reinterpret_cast<LONG_PTR>(&found));
@@ -56,13 +54,14 @@ std::wstring MenuText(std::string_view caption) {
 
 }  // namespace
 
-Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec) : loop_(loop), spec_(std::move(spec)) {
+Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec)
+    : loop_(loop), spec_(std::move(spec)) {
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   if (!EnsureWindowClass(kTrayWindowClass, &WindowProc)) return;
   // Top-level (not message-only): the taskbar's restart is announced by a broadcast, which
   // message-only windows do not receive.
-  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                            GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) return;
   // An elevated monitor still hears the (unelevated) taskbar's announcement.
   if (taskbarCreated_) ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
@@ -104,8 +103,8 @@ bool Win32TrayIcon::Notify(DWORD action, UINT flags) {
 bool Win32TrayIcon::SetImageFromFile(std::string_view path) {
   if (!window_ || path.empty()) return false;
   auto* icon = static_cast<HICON>(LoadImageW(nullptr, Widen(path).c_str(), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                             LR_LOADFROMFILE));
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE));
   if (!icon) return false;
   HICON old = loadedIcon_;
   icon_ = loadedIcon_ = icon;
@@ -193,7 +192,8 @@ LRESULT Win32TrayIcon::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   if (taskbarCreated_ != 0 && msg == taskbarCreated_) {
     // A new taskbar knows no icons: add ours again (or refresh it, if it survived).
-    shown_ = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP) || Notify(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    shown_ = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
+             Notify(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP);
     return 0;
   }
   return DefWindowProcW(window_, msg, wParam, lParam);

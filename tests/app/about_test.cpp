@@ -43,7 +43,8 @@ TEST_F(About, EmbeddedLanguagesHoldTheMonitorsTextsAndTheViewFollowsTheSelection
   sim::SimPlatform p;
   sim::SimShell shell(p.loop);
   Component form("TKVMONMAIN", "main", Component::Role::Form);
-  auto& language = lang::TgxLanguage::Create(form, "gxLanguage1", {nullptr, nullptr, nullptr, false, {}});
+  auto& language =
+      lang::TgxLanguage::Create(form, "gxLanguage1", {nullptr, nullptr, nullptr, false, {}});
   language.LoadFromForm(MonitorLanguageResource());
   language.Loaded();
   ASSERT_EQ(language.GetLanguageShortIDByIndex(0), "CH");

@@ -77,7 +77,8 @@ TEST_F(Mic, OlderSystemsGoThroughTheMixer) {
 TEST_F(Mic, MixerFailuresShowTheirMessagesOnceAndWriteNothing) {
   audio.SetHasCaptureEndpoint(false);
   audio.SetMixerMuted(true);
-  for (MixerResult silent : {MixerResult::NoDevice, MixerResult::OpenFailed, MixerResult::NoMicrophoneLine}) {
+  for (MixerResult silent :
+       {MixerResult::NoDevice, MixerResult::OpenFailed, MixerResult::NoMicrophoneLine}) {
     audio.SetMixerFailure(silent);
     mic.MicrophoneMute();
   }

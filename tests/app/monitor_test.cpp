@@ -38,17 +38,17 @@ TEST_F(Monitor, DecodingPostsOneEventPerSingleButtonAndNothingElse) {
   kvtest::FakeConfigurator cfg(w.windows);
   w.log.Clear();
   w.sim.debug.Clear();
-  Report(7, {0x01, 0, 0, 9, 9, 9, 9});        // bit 0
-  Report(7, {0, 0, 0x04, 0, 0, 0, 0});        // bit 18, the last button
-  Report(7, {0, 0, 0, 0, 0, 0, 0});           // released
-  Report(7, {0x03, 0, 0, 0, 0, 0, 0});        // two buttons
-  Report(7, {0x01, 0, 0, 0, 0, 0, 0, 0});     // eight data bytes
-  Report(7, {0x01, 0, 0, 0, 0, 0});           // six
-  Report(8, {1, 3, 0, 0, 0, 0, 0});           // profile 3
-  Report(8, {1, 5, 0, 0, 0, 0, 0});           // no such profile
-  Report(8, {2, 9, 0, 0, 0, 0, 0});           // notification for the configurator
-  Report(8, {3, 1, 0, 0, 0, 0, 0});           // unknown sub-type
-  Report(9, {1, 0, 0, 0, 0, 0, 0});           // unknown report
+  Report(7, {0x01, 0, 0, 9, 9, 9, 9});     // bit 0
+  Report(7, {0, 0, 0x04, 0, 0, 0, 0});     // bit 18, the last button
+  Report(7, {0, 0, 0, 0, 0, 0, 0});        // released
+  Report(7, {0x03, 0, 0, 0, 0, 0, 0});     // two buttons
+  Report(7, {0x01, 0, 0, 0, 0, 0, 0, 0});  // eight data bytes
+  Report(7, {0x01, 0, 0, 0, 0, 0});        // six
+  Report(8, {1, 3, 0, 0, 0, 0, 0});        // profile 3
+  Report(8, {1, 5, 0, 0, 0, 0, 0});        // no such profile
+  Report(8, {2, 9, 0, 0, 0, 0, 0});        // notification for the configurator
+  Report(8, {3, 1, 0, 0, 0, 0, 0});        // unknown sub-type
+  Report(9, {1, 0, 0, 0, 0, 0, 0});        // unknown report
   const std::string own = std::to_string(WM_DEVICE_EVENT);
   EXPECT_EQ(Calls(), (std::vector<std::string>{
                          "post " + own + " 0 1", "post " + own + " 18 1", "post " + own + " 24 0",
@@ -81,8 +81,9 @@ TEST_F(Monitor, TheHandOverTouchesNoRegistryNoAudioAndSendsNothing) {
   const auto after = Calls();
   EXPECT_NE(std::find(after.begin(), after.end(), "audio set-mute 1"), after.end());
   EXPECT_NE(std::find(after.begin(), after.end(), "dword ProfileID=4"), after.end());
-  EXPECT_NE(std::find(after.begin(), after.end(), "send " + std::to_string(WM_PROFILE_SWITCHED) + " 4 0"),
-            after.end());
+  EXPECT_NE(
+      std::find(after.begin(), after.end(), "send " + std::to_string(WM_PROFILE_SWITCHED) + " 4 0"),
+      after.end());
 }
 
 TEST_F(Monitor, ButtonBoundToMicrophoneMuteTogglesOncePerPress) {
@@ -235,9 +236,8 @@ TEST_F(Monitor, StoredEnglishAndLaterLanguageChanges) {
   Start();
   EXPECT_EQ(w.shell.VisibleMenu(), (std::vector<std::string>{"Config", "Exit"}));
   int selections = 0;
-  main->gxLanguage1->OnLanguageChanged = [&](lang::TgxLanguage&, const std::string&, const std::string&) {
-    ++selections;
-  };
+  main->gxLanguage1->OnLanguageChanged = [&](lang::TgxLanguage&, const std::string&,
+                                             const std::string&) { ++selections; };
   w.windows.Post(main->Handle(), {WM_GLOBAL_SETTINGS_CHANGED, 0, 0});
   w.sim.loop.RunPending();
   EXPECT_EQ(selections, 0);  // unchanged language: no selection, captions still set
@@ -256,7 +256,8 @@ TEST_F(Monitor, TrayImageComesFromTheIconBesideTheProgramWhenItReads) {
   main.reset();
   const std::string folder = w.sim.paths.ExecutableDir() + "images";
   std::filesystem::create_directories(folder + "/0409/icons");
-  const std::string icon = kv::path::Join(kv::path::Join(kv::path::Join(folder, "0409"), "icons"), "logo.ico");
+  const std::string icon =
+      kv::path::Join(kv::path::Join(kv::path::Join(folder, "0409"), "icons"), "logo.ico");
   std::ofstream(icon) << "not really an icon";
   w.shell.SetIconLoadable(false);
   main = std::make_unique<TKVMonMain>(w.platform(), *dm);

@@ -27,7 +27,8 @@ class Scenario : public kvtest::MonitorFixture {
       return main->gxHIDData1->RunningThreads() == 1 && w.hid.WaitingReads(path) == 1;
     };
     const auto end = std::chrono::steady_clock::now() + 5s;
-    while (!oneWaiting() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    while (!oneWaiting() && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(1ms);
     return oneWaiting();
   }
 };

@@ -10,7 +10,8 @@ std::string Msg(const char* what, const pf::WindowMessage& m) {
 
 class RecordingKey : public pf::RegistryKey {
  public:
-  RecordingKey(std::unique_ptr<pf::RegistryKey> inner, CallLog& log) : inner_(std::move(inner)), log_(log) {}
+  RecordingKey(std::unique_ptr<pf::RegistryKey> inner, CallLog& log)
+      : inner_(std::move(inner)), log_(log) {}
   std::optional<pf::RegistryValue> QueryValue(std::string_view name) override {
     log_.Add("query " + std::string(name));
     return inner_->QueryValue(name);
@@ -39,7 +40,8 @@ class RecordingKey : public pf::RegistryKey {
 
 class RecordingEndpoint : public pf::CaptureEndpoint {
  public:
-  RecordingEndpoint(std::unique_ptr<pf::CaptureEndpoint> inner, CallLog& log) : inner_(std::move(inner)), log_(log) {}
+  RecordingEndpoint(std::unique_ptr<pf::CaptureEndpoint> inner, CallLog& log)
+      : inner_(std::move(inner)), log_(log) {}
   std::optional<bool> GetMute() override {
     log_.Add("audio get-mute");
     return inner_->GetMute();
@@ -60,13 +62,15 @@ class RecordingEndpoint : public pf::CaptureEndpoint {
 
 }  // namespace
 
-std::unique_ptr<pf::RegistryKey> RecordingRegistry::CreateKey(pf::RootKey root, std::string_view path) {
+std::unique_ptr<pf::RegistryKey> RecordingRegistry::CreateKey(pf::RootKey root,
+                                                              std::string_view path) {
   log_.Add("create " + std::string(path));
   auto key = inner_.CreateKey(root, path);
   return key ? std::make_unique<RecordingKey>(std::move(key), log_) : nullptr;
 }
 
-std::unique_ptr<pf::RegistryKey> RecordingRegistry::OpenKey(pf::RootKey root, std::string_view path) {
+std::unique_ptr<pf::RegistryKey> RecordingRegistry::OpenKey(pf::RootKey root,
+                                                            std::string_view path) {
   log_.Add("open " + std::string(path));
   auto key = inner_.OpenKey(root, path);
   return key ? std::make_unique<RecordingKey>(std::move(key), log_) : nullptr;
@@ -83,7 +87,8 @@ bool RecordingWindows::Post(pf::WindowHandle window, const pf::WindowMessage& me
   return inner_.Post(window, message);
 }
 
-std::optional<std::intptr_t> RecordingWindows::Send(pf::WindowHandle window, const pf::WindowMessage& message) {
+std::optional<std::intptr_t> RecordingWindows::Send(pf::WindowHandle window,
+                                                    const pf::WindowMessage& message) {
   if (beforeDelivery) beforeDelivery(message);
   log_.Add(Msg("send", message));
   return inner_.Send(window, message);
@@ -107,9 +112,9 @@ std::vector<std::uint8_t> MouseDescriptor() {
   return {0x06, 0xA0, 0xFF,  // usage page 0xFFA0
           0x09, 0x01,        // usage 1
           0xA1, 0x01,        // collection (application)
-          0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x07,
-          0x85, 0x07, 0x09, 0x01, 0x81, 0x02,  // report 7: seven bytes
-          0x85, 0x08, 0x09, 0x01, 0x81, 0x02,  // report 8: seven bytes
+          0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95,
+          0x07, 0x85, 0x07, 0x09, 0x01, 0x81, 0x02,  // report 7: seven bytes
+          0x85, 0x08, 0x09, 0x01, 0x81, 0x02,        // report 8: seven bytes
           0xC0};
 }
 

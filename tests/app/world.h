@@ -53,12 +53,14 @@ class RecordingRegistry : public pf::Registry {
 class RecordingWindows : public pf::MessageWindows {
  public:
   RecordingWindows(pf::MessageWindows& inner, CallLog& log) : inner_(inner), log_(log) {}
-  std::unique_ptr<pf::MessageWindow> Create(std::string_view className, pf::WindowProc proc) override {
+  std::unique_ptr<pf::MessageWindow> Create(std::string_view className,
+                                            pf::WindowProc proc) override {
     return inner_.Create(className, std::move(proc));
   }
   pf::WindowHandle Find(std::string_view className) override;
   bool Post(pf::WindowHandle window, const pf::WindowMessage& message) override;
-  std::optional<std::intptr_t> Send(pf::WindowHandle window, const pf::WindowMessage& message) override;
+  std::optional<std::intptr_t> Send(pf::WindowHandle window,
+                                    const pf::WindowMessage& message) override;
   // Called before each post or send goes through (the test may look at the world then).
   std::function<void(const pf::WindowMessage&)> beforeDelivery;
 

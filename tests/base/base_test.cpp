@@ -13,8 +13,10 @@ TEST(Utf16, RoundTripsBmpAndSupplementaryTextAndReplacesBrokenInput) {
   const std::u16string u = kv::Utf8ToUtf16(text);
   EXPECT_EQ(u.size(), 15u);  // the emoji takes a surrogate pair
   EXPECT_EQ(kv::Utf16ToUtf8(u), text);
-  EXPECT_EQ(kv::Utf8ToUtf16("a\xC0\xAF" "b"), u"a\uFFFDb");   // overlong "/"
-  EXPECT_EQ(kv::Utf8ToUtf16("\xE6\x89"), u"\uFFFD");                 // truncated
+  EXPECT_EQ(kv::Utf8ToUtf16("a\xC0\xAF"
+                            "b"),
+            u"a\uFFFDb");                             // overlong "/"
+  EXPECT_EQ(kv::Utf8ToUtf16("\xE6\x89"), u"\uFFFD");  // truncated
   EXPECT_EQ(kv::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 

@@ -11,7 +11,8 @@ using kv::platform::sim::SimHid;
 
 namespace {
 
-const std::vector<std::string> kMouseIds = {"HID\\VID_1044&PID_7A0D&MI_01&Col02", "HID\\VID_1044&PID_7A0D&MI_01"};
+const std::vector<std::string> kMouseIds = {"HID\\VID_1044&PID_7A0D&MI_01&Col02",
+                                            "HID\\VID_1044&PID_7A0D&MI_01"};
 const std::vector<std::string> kOtherIds = {"HID\\VID_046D&PID_C077"};
 
 TEST_F(HidTest, IncludeListStopsAtTheFirstGapAndReadsAtMost101Ids) {
@@ -19,7 +20,8 @@ TEST_F(HidTest, IncludeListStopsAtTheFirstGapAndReadsAtMost101Ids) {
   WriteConfig("[IncludeHIDDeviceList]\nid1=A\nid2=a\nid4=D\n");
   EXPECT_EQ(MakeData()->GetHIDDeviceList(), (std::vector<std::string>{"A", "a"}));
   std::string text = "[includehiddevicelist]\n";
-  for (int i = 1; i <= 102; ++i) text += "ID" + std::to_string(i) + "=dev" + std::to_string(i) + "\n";
+  for (int i = 1; i <= 102; ++i)
+    text += "ID" + std::to_string(i) + "=dev" + std::to_string(i) + "\n";
   WriteConfig(text);
   auto list = MakeData()->GetHIDDeviceList();
   ASSERT_EQ(list.size(), 101u);
@@ -31,7 +33,7 @@ TEST_F(HidTest, IncludeListStopsAtTheFirstGapAndReadsAtMost101Ids) {
 TEST_F(HidTest, WithAnEmptyIncludeListEveryInterfaceWithTheUsagePairIsReadWhateverTheId) {
   const auto a = Plug("a", kMouseIds);
   const auto b = Plug("b", kOtherIds);
-  Plug("c", kMouseIds, MouseDescriptor(2));       // usage 2: other half of the pair differs
+  Plug("c", kMouseIds, MouseDescriptor(2));  // usage 2: other half of the pair differs
   Plug("k", kMouseIds, KeyboardDescriptor());
   for (const char* id : {"*", "", "HID\\VID_FFFF&PID_0000"}) {
     auto data = MakeData();
@@ -127,7 +129,7 @@ TEST_F(HidTest, ReportsReachOnDataOnTheMainThreadWithTheIdSplitOff) {
   data->HidFindAndReadDevice(kMouseUsage, "*");
   ASSERT_TRUE(hid.WaitForReaders(a, 1));
   hid.Input(a, {7, 1, 2, 3, 4, 5, 6, 7});
-  hid.Input(a, {});                                   // zero bytes: nothing delivered
+  hid.Input(a, {});                                       // zero bytes: nothing delivered
   hid.InputError(a, platform::sim::kSimErrorGenFailure);  // other errors: read on
   hid.Input(a, {7, 9, 9, 9, 9, 9, 9, 9});
   ASSERT_TRUE(WaitFor([&] { return got.size() == 2; }));
@@ -149,12 +151,12 @@ TEST_F(HidTest, ParsedDataReportsTheFirstReleaseElseTheFirstPress) {
   };
   data->HidFindAndReadDevice(kMouseUsage, "*");
   ASSERT_TRUE(hid.WaitForReaders(a, 1));
-  for (Bytes r : {Bytes{7, 0x04, 0, 0, 0, 0, 0, 0},    // usage 3 pressed
-                  Bytes{7, 0x04, 0, 0, 1, 2, 3, 4},    // same buttons
-                  Bytes{7, 0x00, 0, 0, 0, 0, 0, 0},    // usage 3 released
-                  Bytes{7, 0x01, 0, 0, 0, 0, 0, 0},    // usage 1 pressed
-                  Bytes{7, 0x02, 0, 0, 0, 0, 0, 0},    // 1 released and 2 pressed: only the release
-                  Bytes{7, 0x00, 0, 0x80, 0, 0, 0, 0}, // 2 released, 24 pressed
+  for (Bytes r : {Bytes{7, 0x04, 0, 0, 0, 0, 0, 0},  // usage 3 pressed
+                  Bytes{7, 0x04, 0, 0, 1, 2, 3, 4},  // same buttons
+                  Bytes{7, 0x00, 0, 0, 0, 0, 0, 0},  // usage 3 released
+                  Bytes{7, 0x01, 0, 0, 0, 0, 0, 0},  // usage 1 pressed
+                  Bytes{7, 0x02, 0, 0, 0, 0, 0, 0},  // 1 released and 2 pressed: only the release
+                  Bytes{7, 0x00, 0, 0x80, 0, 0, 0, 0},  // 2 released, 24 pressed
                   Bytes{7, 0x00, 0, 0x80, 0, 0, 0, 0}})
     hid.Input(a, r);
   ASSERT_TRUE(WaitFor([&] { return parsed.size() == 7; }));
@@ -219,7 +221,9 @@ TEST_F(HidTest, StopReadPulsesFor20msAndLaterThreadsRun) {
   EXPECT_EQ(hid.Pulses(), 1u);
   EXPECT_EQ(hid.LastPulseHold(), 20ms);
   std::vector<std::string> from;
-  data->OnData = [&](const std::string&, const std::string& path, auto&&...) { from.push_back(path); };
+  data->OnData = [&](const std::string&, const std::string& path, auto&&...) {
+    from.push_back(path);
+  };
   data->HidFindAndReadDevice(kMouseUsage, "*");
   data->HidFindAndReadDevice(kMouseUsage, "*");  // no stop in between: two threads per interface
   EXPECT_EQ(data->RunningThreads(), 4u);
@@ -275,7 +279,8 @@ TEST_F(HidTest, DestroyingTheComponentEndsItsThreadsAlsoOneWaitingForTheMainThre
 }
 
 TEST_F(HidTest, AThreadWithoutInputReportsEndsAtOnce) {
-  const Bytes outputOnly = {0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x04, 0x91, 0x02, 0xC0};
+  const Bytes outputOnly = {0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,
+                            0x75, 0x08, 0x95, 0x04, 0x91, 0x02, 0xC0};
   const auto a = Plug("a", kMouseIds, outputOnly);
   auto data = MakeData();
   data->HidFindAndReadDevice(kMouseUsage, "*");
@@ -304,7 +309,8 @@ TEST_F(HidTest, FastOnDataParsesOnSeveralReadThreadsAtOnce) {
   for (auto& path : paths) ASSERT_TRUE(hid.WaitForReaders(path, 1));
   for (int r = 0; r < 50; ++r)
     for (auto& path : paths)
-      hid.Input(path, {7, static_cast<std::uint8_t>(1u << (r % 8)), static_cast<std::uint8_t>(r), 0, 0, 0, 0, 0});
+      hid.Input(path, {7, static_cast<std::uint8_t>(1u << (r % 8)), static_cast<std::uint8_t>(r), 0,
+                       0, 0, 0, 0});
   ASSERT_TRUE(WaitFor([&] { return parsed == 200; }));
   EXPECT_EQ(reports, 200);
   EXPECT_FALSE(anyOnMain);
@@ -314,8 +320,8 @@ TEST_F(HidTest, FastOnDataParsesOnSeveralReadThreadsAtOnce) {
 
 TEST_F(HidTest, ParsingKeepsToOneHundredUsages) {
   // 128 buttons in one input report.
-  const Bytes wide = {0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x80,
-                      0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x80, 0x81, 0x02, 0xC0};
+  const Bytes wide = {0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29,
+                      0x80, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x80, 0x81, 0x02, 0xC0};
   const auto a = Plug("a", kMouseIds, wide);
   auto dev = hid.Open(a, platform::HidOpenMode::Synchronous);
   Bytes report(17, 0);
@@ -340,7 +346,8 @@ class HidReportTest : public HidTest {
   }
   void Fill(std::uint8_t id, std::uint32_t size) {
     param.Data.ReportID = id;
-    for (std::uint32_t i = 0; i < 16; ++i) param.Data.DATAReally[i] = static_cast<std::uint8_t>(0xA0 + i);
+    for (std::uint32_t i = 0; i < 16; ++i)
+      param.Data.DATAReally[i] = static_cast<std::uint8_t>(0xA0 + i);
     param.Data.DATASIZE = size;
   }
   THIDDataParam param;
@@ -361,7 +368,8 @@ TEST_F(HidReportTest, WriteDeviceSendsTheIdPlusDatasizeBytesWhileTheOutputReport
   EXPECT_EQ(sent[1].size(), 10u);
   Fill(7, 9);
   EXPECT_TRUE(data->HidFindAndWriteDeviceBYHID(param));
-  EXPECT_EQ(Sent(a, SimHid::RequestKind::Output).back(), (Bytes{7, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7}));
+  EXPECT_EQ(Sent(a, SimHid::RequestKind::Output).back(),
+            (Bytes{7, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7}));
 }
 
 TEST_F(HidReportTest, WriteFiltersAndTheResultOfSeveralInterfaces) {
@@ -407,7 +415,8 @@ TEST_F(HidReportTest, SetFeatureRecordsTheHandleEvenWhenTheRequestFails) {
   auto data = MakeData();
   Fill(9, 5);
   hid.SetFeatureResult(b, platform::sim::kSimErrorGenFailure);
-  EXPECT_EQ(data->HidFindAndSetFeatureReport(param), platform::sim::kSimErrorGenFailure);  // the last one asked
+  EXPECT_EQ(data->HidFindAndSetFeatureReport(param),
+            platform::sim::kSimErrorGenFailure);  // the last one asked
   ASSERT_EQ(Sent(b, SimHid::RequestKind::SetFeature).size(), 1u);
   EXPECT_EQ(param.DeviceHandle, static_cast<std::uint32_t>(hid.Requests(b).back().handle));
   EXPECT_EQ(Sent(a, SimHid::RequestKind::SetFeature).at(0), (Bytes{9, 0xA0, 0xA1, 0xA2, 0xA3}));

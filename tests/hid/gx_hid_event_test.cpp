@@ -12,7 +12,8 @@ namespace {
 class HidEventTest : public HidTest {
  protected:
   void Watch(TgxHIDEvent& e) {
-    e.OnDeviceArrival = [&](TgxHIDEvent& s) { log.push_back({'A', p.clock.Elapsed()});
+    e.OnDeviceArrival = [&](TgxHIDEvent& s) {
+      log.push_back({'A', p.clock.Elapsed()});
       EXPECT_EQ(&s, &e);
     };
     e.OnDeviceRemove = [&](TgxHIDEvent&) { log.push_back({'R', p.clock.Elapsed()}); };
@@ -46,7 +47,8 @@ TEST_F(HidEventTest, EachInterfaceOfADeviceArrivesAndLeavesOnItsOwn) {
   p.loop.Advance(2s);
   Watch(e);
   std::vector<std::string> paths;
-  for (int i = 0; i < 3; ++i) paths.push_back(Plug("mi" + std::to_string(i), {"HID\\VID_1044&PID_7A0D"}));
+  for (int i = 0; i < 3; ++i)
+    paths.push_back(Plug("mi" + std::to_string(i), {"HID\\VID_1044&PID_7A0D"}));
   p.loop.RunPending();
   EXPECT_EQ(Kinds(), "AAA");
   for (auto& path : paths) hid.Unplug(path);

@@ -38,14 +38,16 @@ TEST_F(KvhidTest, DescribeReadsBinaryAndHexTextAlike) {
   }
   const auto txt = File("mouse.txt", hex + "\n");
   const std::string expected =
-      "{\"collections\": [{\"usage_page\": 65440, \"usage\": 1, \"input_len\": 8, \"output_len\": 9, "
+      "{\"collections\": [{\"usage_page\": 65440, \"usage\": 1, \"input_len\": 8, \"output_len\": "
+      "9, "
       "\"feature_len\": 5}]}\n";
   ASSERT_EQ(Run({"describe", bin, "--json"}), 0) << err.str();
   EXPECT_EQ(out.str(), expected);
   ASSERT_EQ(Run({"--json", "describe", txt}), 0) << err.str();
   EXPECT_EQ(out.str(), expected);
   ASSERT_EQ(Run({"describe", txt}), 0);
-  EXPECT_NE(out.str().find("usage page 0xFFA0, usage 0x0001, input 8, output 9, feature 5"), std::string::npos);
+  EXPECT_NE(out.str().find("usage page 0xFFA0, usage 0x0001, input 8, output 9, feature 5"),
+            std::string::npos);
 }
 
 TEST_F(KvhidTest, UsagesListsTheButtonsOnInTheReport) {
@@ -83,15 +85,18 @@ TEST_F(KvhidTest, ErrorsAreOneLineOnStderrWithANonZeroExit) {
 }
 
 TEST_F(KvhidTest, ListShowsEveryInterfaceWithIdsAndCapabilities) {
-  Plug("\\\\?\\hid#vid_1044&pid_7a0d&mi_01#a", {"HID\\VID_1044&PID_7A0D&MI_01", "HID\\VID_1044&PID_7A0D"});
+  Plug("\\\\?\\hid#vid_1044&pid_7a0d&mi_01#a",
+       {"HID\\VID_1044&PID_7A0D&MI_01", "HID\\VID_1044&PID_7A0D"});
   const auto broken = Plug("b", {});
   hid.FailOpen(broken, true);
   ASSERT_EQ(Run({"list", "--json"}, &hid), 0) << err.str();
-  EXPECT_EQ(out.str(),
-            "{\"interfaces\": [{\"path\": \"\\\\\\\\?\\\\hid#vid_1044&pid_7a0d&mi_01#a\", \"hardware_ids\": "
-            "[\"HID\\\\VID_1044&PID_7A0D&MI_01\", \"HID\\\\VID_1044&PID_7A0D\"], \"usage_page\": 65440, "
-            "\"usage\": 1, \"input_len\": 8, \"output_len\": 9, \"feature_len\": 5}, {\"path\": \"b\", "
-            "\"hardware_ids\": [], \"error\": \"cannot open or read its capabilities\"}]}\n");
+  EXPECT_EQ(
+      out.str(),
+      "{\"interfaces\": [{\"path\": \"\\\\\\\\?\\\\hid#vid_1044&pid_7a0d&mi_01#a\", "
+      "\"hardware_ids\": "
+      "[\"HID\\\\VID_1044&PID_7A0D&MI_01\", \"HID\\\\VID_1044&PID_7A0D\"], \"usage_page\": 65440, "
+      "\"usage\": 1, \"input_len\": 8, \"output_len\": 9, \"feature_len\": 5}, {\"path\": \"b\", "
+      "\"hardware_ids\": [], \"error\": \"cannot open or read its capabilities\"}]}\n");
   hid.SetInterfacesUnavailable(true);
   EXPECT_EQ(Run({"list"}, &hid), 1);
 }

@@ -13,7 +13,9 @@ struct SimHidEnv {
   std::string Plug(const std::vector<std::uint8_t>& descriptor) {
     return sim.Plug({"", {"HID\\VID_1234&PID_5678&MI_01", "HID\\VID_1234&PID_5678"}, descriptor});
   }
-  void Input(const std::string& path, const std::vector<std::uint8_t>& report) { sim.Input(path, report); }
+  void Input(const std::string& path, const std::vector<std::uint8_t>& report) {
+    sim.Input(path, report);
+  }
   void Unplug(const std::string& path) { sim.Unplug(path); }
   std::vector<std::vector<std::uint8_t>> Of(const std::string& path, SimHid::RequestKind kind) {
     std::vector<std::vector<std::uint8_t>> out;

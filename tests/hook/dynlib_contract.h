@@ -24,7 +24,9 @@ namespace kv::platform::contract {
 template <typename Env>
 class DynamicLibrariesContract : public ::testing::Test {
  protected:
-  std::string LibraryFile() { return path::Join(env.LibraryFolder(), env.libraries().FileName(kHookLibraryName)); }
+  std::string LibraryFile() {
+    return path::Join(env.LibraryFolder(), env.libraries().FileName(kHookLibraryName));
+  }
   Env env;
 };
 
@@ -52,12 +54,14 @@ TYPED_TEST_P(DynamicLibrariesContract, HandlesToOneLibraryShareItsStateAndOutliv
   auto second = this->env.libraries().Load(this->LibraryFile());
   ASSERT_TRUE(first && second);
   reinterpret_cast<void (*)()>(first->Symbol("TestHookReset"))();
-  auto enable = reinterpret_cast<hooklib::EnableHookFn>(second->Symbol(hooklib::kEnableKeyboardHook));
+  auto enable =
+      reinterpret_cast<hooklib::EnableHookFn>(second->Symbol(hooklib::kEnableKeyboardHook));
   auto query = reinterpret_cast<int (*)(int, int)>(first->Symbol("TestHookQuery"));
   ASSERT_TRUE(enable && query);
   enable([](void*, std::int32_t, std::uintptr_t, std::intptr_t, bool*) {}, nullptr, 0);
   second.reset();
-  EXPECT_EQ(query(0, 1), 1);  // the enable went through the other handle, and the code is still there
+  EXPECT_EQ(query(0, 1),
+            1);  // the enable went through the other handle, and the code is still there
   reinterpret_cast<void (*)()>(first->Symbol("TestHookReset"))();
 }
 

@@ -63,8 +63,8 @@ Replayed Replay(const std::vector<input_event>& stream, EvdevTranslator& t) {
 std::string Describe(const TranslatedEvent& e) {
   char text[96];
   if (e.keyboard)
-    std::snprintf(text, sizeof text, "k%03X vk%u sc%02X f%02X t%u", unsigned(e.message), e.key.vkCode,
-                  e.key.scanCode, e.key.flags, e.key.time);
+    std::snprintf(text, sizeof text, "k%03X vk%u sc%02X f%02X t%u", unsigned(e.message),
+                  e.key.vkCode, e.key.scanCode, e.key.flags, e.key.time);
   else
     std::snprintf(text, sizeof text, "m%03X %d,%d d%d t%u", unsigned(e.message), e.mouse.x,
                   e.mouse.y, static_cast<std::int16_t>(e.mouse.mouseData >> 16), e.mouse.time);
@@ -94,12 +94,12 @@ TEST(EvdevTranslate, KeysBecomeRecordsWithVirtualKeyScanCodeFlagsAndTick) {
   Press(s, 1207, KEY_KPCOMMA, 1);  // no virtual key: nothing to report
   PointerPosition p;
   EvdevTranslator t(p);
-  EXPECT_EQ(Describe(Replay(s, t)),
-            (Strings{"k100 vk65 sc1E f00 t1000", "k100 vk65 sc1E f00 t1033",
-                     "k101 vk65 sc1E f80 t1100", "k100 vk163 sc1D f01 t1200",
-                     "k100 vk13 sc1C f01 t1201", "k100 vk37 sc4B f01 t1202",
-                     "k100 vk173 sc20 f01 t1203", "k101 vk124 sc64 f80 t1204",
-                     "k100 vk44 sc37 f01 t1205", "k100 vk226 sc56 f00 t1206"}));
+  EXPECT_EQ(
+      Describe(Replay(s, t)),
+      (Strings{"k100 vk65 sc1E f00 t1000", "k100 vk65 sc1E f00 t1033", "k101 vk65 sc1E f80 t1100",
+               "k100 vk163 sc1D f01 t1200", "k100 vk13 sc1C f01 t1201", "k100 vk37 sc4B f01 t1202",
+               "k100 vk173 sc20 f01 t1203", "k101 vk124 sc64 f80 t1204", "k100 vk44 sc37 f01 t1205",
+               "k100 vk226 sc56 f00 t1206"}));
 }
 
 TEST(EvdevTranslate, KeypadKeysFollowNumLock) {
@@ -113,9 +113,9 @@ TEST(EvdevTranslate, KeypadKeysFollowNumLock) {
   Press(s, 15, KEY_KP0, 1);
   PointerPosition p;
   EvdevTranslator t(p);
-  EXPECT_EQ(Describe(Replay(s, t)), (Strings{"k100 vk100 sc4B f00 t10", "k100 vk110 sc53 f00 t11",
-                                             "k100 vk37 sc4B f00 t13", "k100 vk46 sc53 f00 t14",
-                                             "k100 vk45 sc52 f00 t15"}));
+  EXPECT_EQ(Describe(Replay(s, t)),
+            (Strings{"k100 vk100 sc4B f00 t10", "k100 vk110 sc53 f00 t11", "k100 vk37 sc4B f00 t13",
+                     "k100 vk46 sc53 f00 t14", "k100 vk45 sc52 f00 t15"}));
   EXPECT_FALSE(t.NumLock());
 }
 
@@ -125,9 +125,11 @@ TEST(EvdevTranslate, EveryKeyTheTablesNameMapsBackToItsOwnUsage) {
     if (pos.page == 0) continue;
     const int vk = VirtualKeyOfUsage(pos.page, pos.usage, pos.extended, true);
     if (vk == 0) continue;  // a usage the tables do not list
-    const auto& row = pos.extended && ExtendedKeyboardInfoTable()[static_cast<std::size_t>(vk)].HIDCode == pos.usage
-                          ? ExtendedKeyboardInfoTable()[static_cast<std::size_t>(vk)]
-                          : KeyboardInfoTable()[static_cast<std::size_t>(vk)];
+    const auto& row =
+        pos.extended &&
+                ExtendedKeyboardInfoTable()[static_cast<std::size_t>(vk)].HIDCode == pos.usage
+            ? ExtendedKeyboardInfoTable()[static_cast<std::size_t>(vk)]
+            : KeyboardInfoTable()[static_cast<std::size_t>(vk)];
     EXPECT_EQ(row.HIDCode, pos.usage) << "key " << key;
     EXPECT_EQ(IsConsumerPageKey(vk), pos.page == 0x0C) << "key " << key;
   }
@@ -140,25 +142,35 @@ TEST(EvdevTranslate, EveryKeyTheTablesNameMapsBackToItsOwnUsage) {
 
 TEST(EvdevTranslate, MouseFramesGiveMovementThenButtonsThenWheels) {
   std::vector<input_event> s = {
-      Ev(500, EV_REL, REL_X, 5),      Ev(500, EV_REL, REL_Y, -3),
-      Ev(500, EV_KEY, BTN_LEFT, 1),   Ev(500, EV_SYN, SYN_REPORT, 0),
-      Ev(510, EV_KEY, BTN_SIDE, 1),   Ev(510, EV_KEY, BTN_LEFT, 0),
-      Ev(510, EV_SYN, SYN_REPORT, 0), Ev(520, EV_KEY, BTN_EXTRA, 0),
-      Ev(520, EV_KEY, BTN_RIGHT, 1),  Ev(520, EV_KEY, BTN_MIDDLE, 0),
-      Ev(520, EV_SYN, SYN_REPORT, 0), Ev(530, EV_REL, REL_WHEEL, 1),
-      Ev(530, EV_SYN, SYN_REPORT, 0), Ev(540, EV_REL, REL_WHEEL, -1),
-      Ev(540, EV_REL, REL_WHEEL_HI_RES, -120), Ev(540, EV_SYN, SYN_REPORT, 0),
-      Ev(550, EV_REL, REL_WHEEL_HI_RES, 60),   Ev(550, EV_REL, REL_HWHEEL, -2),
-      Ev(550, EV_REL, REL_X, -10),             Ev(550, EV_SYN, SYN_REPORT, 0),
+      Ev(500, EV_REL, REL_X, 5),
+      Ev(500, EV_REL, REL_Y, -3),
+      Ev(500, EV_KEY, BTN_LEFT, 1),
+      Ev(500, EV_SYN, SYN_REPORT, 0),
+      Ev(510, EV_KEY, BTN_SIDE, 1),
+      Ev(510, EV_KEY, BTN_LEFT, 0),
+      Ev(510, EV_SYN, SYN_REPORT, 0),
+      Ev(520, EV_KEY, BTN_EXTRA, 0),
+      Ev(520, EV_KEY, BTN_RIGHT, 1),
+      Ev(520, EV_KEY, BTN_MIDDLE, 0),
+      Ev(520, EV_SYN, SYN_REPORT, 0),
+      Ev(530, EV_REL, REL_WHEEL, 1),
+      Ev(530, EV_SYN, SYN_REPORT, 0),
+      Ev(540, EV_REL, REL_WHEEL, -1),
+      Ev(540, EV_REL, REL_WHEEL_HI_RES, -120),
+      Ev(540, EV_SYN, SYN_REPORT, 0),
+      Ev(550, EV_REL, REL_WHEEL_HI_RES, 60),
+      Ev(550, EV_REL, REL_HWHEEL, -2),
+      Ev(550, EV_REL, REL_X, -10),
+      Ev(550, EV_SYN, SYN_REPORT, 0),
   };
   PointerPosition p;
   EvdevTranslator t(p);
   const Replayed r = Replay(s, t);
-  EXPECT_EQ(Describe(r), (Strings{"m200 5,-3 d0 t500", "m201 5,-3 d0 t500", "m20B 5,-3 d1 t510",
-                                  "m202 5,-3 d0 t510", "m20C 5,-3 d2 t520", "m204 5,-3 d0 t520",
-                                  "m208 5,-3 d0 t520", "m20A 5,-3 d120 t530",
-                                  "m20A 5,-3 d-120 t540", "m200 -5,-3 d0 t550",
-                                  "m20A -5,-3 d60 t550", "m20E -5,-3 d-240 t550"}));
+  EXPECT_EQ(Describe(r),
+            (Strings{"m200 5,-3 d0 t500", "m201 5,-3 d0 t500", "m20B 5,-3 d1 t510",
+                     "m202 5,-3 d0 t510", "m20C 5,-3 d2 t520", "m204 5,-3 d0 t520",
+                     "m208 5,-3 d0 t520", "m20A 5,-3 d120 t530", "m20A 5,-3 d-120 t540",
+                     "m200 -5,-3 d0 t550", "m20A -5,-3 d60 t550", "m20E -5,-3 d-240 t550"}));
   // Each record names the events it stands for, so a blocked one can be left out.
   ASSERT_EQ(r.records[1].sources.size(), 1u);
   EXPECT_EQ(r.frames[1][r.records[1].sources[0]].code, BTN_LEFT);
@@ -168,9 +180,9 @@ TEST(EvdevTranslate, MouseFramesGiveMovementThenButtonsThenWheels) {
 
 TEST(EvdevTranslate, AbsolutePointersSetThePositionAndLostEventsDropTheirFrame) {
   std::vector<input_event> s = {
-      Ev(1, EV_ABS, ABS_X, 300),  Ev(1, EV_ABS, ABS_Y, 200), Ev(1, EV_SYN, SYN_REPORT, 0),
-      Ev(2, EV_KEY, BTN_LEFT, 1), Ev(2, EV_SYN, SYN_DROPPED, 0), Ev(2, EV_KEY, BTN_LEFT, 0),
-      Ev(2, EV_SYN, SYN_REPORT, 0), Ev(3, EV_KEY, BTN_RIGHT, 1), Ev(3, EV_SYN, SYN_REPORT, 0),
+      Ev(1, EV_ABS, ABS_X, 300),    Ev(1, EV_ABS, ABS_Y, 200),     Ev(1, EV_SYN, SYN_REPORT, 0),
+      Ev(2, EV_KEY, BTN_LEFT, 1),   Ev(2, EV_SYN, SYN_DROPPED, 0), Ev(2, EV_KEY, BTN_LEFT, 0),
+      Ev(2, EV_SYN, SYN_REPORT, 0), Ev(3, EV_KEY, BTN_RIGHT, 1),   Ev(3, EV_SYN, SYN_REPORT, 0),
   };
   PointerPosition p;
   EvdevTranslator t(p);

@@ -32,7 +32,8 @@ TEST_F(HookTest, AMissingLibraryShowsOneBoxAndLeavesEveryOperationIdle) {
   auto hook = MakeHook();
   EXPECT_FALSE(hook->DLLLoaded());
   ASSERT_EQ(sim.messageBoxes.Shown().size(), 1u);
-  EXPECT_EQ(sim.messageBoxes.Shown()[0].text, empty.FileName(kHookLibraryName) + " can not be found!");
+  EXPECT_EQ(sim.messageBoxes.Shown()[0].text,
+            empty.FileName(kHookLibraryName) + " can not be found!");
   EXPECT_EQ(sim.messageBoxes.Shown()[0].caption, "Error");
   hook->StartHookKeyboard();
   hook->StartHookMouse();
@@ -48,8 +49,8 @@ TEST_F(HookTest, ALibraryLackingAnEntryPointIsReleasedSilently) {
   platform::sim::SimDynamicLibraries partial;
   static int dummy;
   partial.AddTable(partial.FileName(kHookLibraryName), {{"EnableKeyboardHook", &dummy},
-                                          {"DisableKeyboardHook", &dummy},
-                                          {"EnableMouseHook", &dummy}});
+                                                        {"DisableKeyboardHook", &dummy},
+                                                        {"EnableMouseHook", &dummy}});
   sim.platform().libraries = &partial;
   auto hook = MakeHook();
   EXPECT_FALSE(hook->DLLLoaded());
@@ -138,15 +139,19 @@ TEST_F(HookTest, KeyboardRulesMatchInOrderUpToTheEndMarker) {
 
   EXPECT_EQ(Key(65, true, 1), 0);  // rules are consulted only with OnHookKeyboardKey set
 
-  struct Seen { int key, state, ext; bool blocked; std::uint32_t scan; };
+  struct Seen {
+    int key, state, ext;
+    bool blocked;
+    std::uint32_t scan;
+  };
   std::vector<Seen> seen;
   hook->OnHookKeyboardKey = [&](int k, int s, int e, bool& b, std::uint32_t sc) {
     seen.push_back({k, s, e, b, sc});
   };
   EXPECT_EQ(Key(65, true, 2, false, 30), 1);
   EXPECT_EQ(Key(65, false, 3, false, 30), 1);
-  EXPECT_EQ(Key(65, true, 4, true), 0);  // the extended form is another key
-  EXPECT_EQ(Key(66, true, 5), 0);        // behind the end marker
+  EXPECT_EQ(Key(65, true, 4, true), 0);         // the extended form is another key
+  EXPECT_EQ(Key(66, true, 5), 0);               // behind the end marker
   EXPECT_EQ(Key(65, true, 6, false, 0, 1), 0);  // non-zero hook codes are not looked at
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].key, 65);
@@ -181,8 +186,8 @@ TEST_F(HookTest, TheAllKeyEventSeesEveryKeyBeforeTheRules) {
   hook->StartHookKeyboard();
   std::vector<std::string> order;
   hook->OnHookKeyboardAllKey = [&](int k, int s, int e, bool& b, std::uint32_t sc) {
-    order.push_back("all " + std::to_string(k) + "/" + std::to_string(s) + "/" +
-                    std::to_string(e) + "/" + std::to_string(sc) + (b ? " b" : ""));
+    order.push_back("all " + std::to_string(k) + "/" + std::to_string(s) + "/" + std::to_string(e) +
+                    "/" + std::to_string(sc) + (b ? " b" : ""));
   };
   hook->OnHookKeyboardKey = [&](int k, int, int, bool& b, std::uint32_t) {
     order.push_back("rule " + std::to_string(k) + (b ? " b" : ""));
@@ -196,8 +201,8 @@ TEST_F(HookTest, TheAllKeyEventSeesEveryKeyBeforeTheRules) {
 
 TEST_F(HookTest, MouseRulesMatchButtonsAtOrBelowTheirOwnAndStatesInTheirSet) {
   auto hook = MakeHook();
-  hook->AddMouseHookObject(MouseRule(TMouseButtons::XCLICK5, StateBit(TMouseButtonStates::XBUTTONDOWN),
-                                     TMouseButtons::LCLICK));
+  hook->AddMouseHookObject(MouseRule(
+      TMouseButtons::XCLICK5, StateBit(TMouseButtonStates::XBUTTONDOWN), TMouseButtons::LCLICK));
   EXPECT_EQ(hook->MouseHookObjectList().Name(0), "5");
   hook->StartHookMouse();
   std::vector<std::pair<TMouseButtons, int>> seen;
@@ -216,7 +221,8 @@ TEST_F(HookTest, MouseRulesMatchButtonsAtOrBelowTheirOwnAndStatesInTheirSet) {
 
 TEST_F(HookTest, ARuleThatDoesNotRemapItsButtonSuppressesTheEvent) {
   auto hook = MakeHook();
-  const auto clicks = StateBit(TMouseButtonStates::LBUTTONDOWN) | StateBit(TMouseButtonStates::LBUTTONUP);
+  const auto clicks =
+      StateBit(TMouseButtonStates::LBUTTONDOWN) | StateBit(TMouseButtonStates::LBUTTONUP);
   hook->AddMouseHookObject(MouseRule(TMouseButtons::LCLICK, clicks, TMouseButtons::LCLICK));
   hook->AddMouseHookObject(MouseRule(TMouseButtons::RCLICK, clicks, TMouseButtons::MCLICK));
   hook->StartHookMouse();
@@ -260,10 +266,15 @@ TEST_F(HookTest, WheelButtonsAndExtraValuesFollowTheWheelDelta) {
   Mouse(kMButtonDown, 8);
   Mouse(kXButtonDown, 9, 0, 0, 3);
   using B = TMouseButtons;
-  EXPECT_EQ(seen, (std::vector<std::tuple<B, int, int>>{
-                      {B::WHEELUP, 1, 120}, {B::WHEELDOWN, 1, -120}, {B::WHEELUP, 1, 240},
-                      {B::WHEELDOWN, 1, -240}, {B::BUTTON_NONE, 1, 0}, {B::BUTTON_NONE, 1, 0},
-                      {B::RCLICK, 0, 0}, {B::MCLICK, 1, 0}, {B::BUTTON_NONE, 1, 3}}));
+  EXPECT_EQ(seen, (std::vector<std::tuple<B, int, int>>{{B::WHEELUP, 1, 120},
+                                                        {B::WHEELDOWN, 1, -120},
+                                                        {B::WHEELUP, 1, 240},
+                                                        {B::WHEELDOWN, 1, -240},
+                                                        {B::BUTTON_NONE, 1, 0},
+                                                        {B::BUTTON_NONE, 1, 0},
+                                                        {B::RCLICK, 0, 0},
+                                                        {B::MCLICK, 1, 0},
+                                                        {B::BUTTON_NONE, 1, 3}}));
 }
 
 TEST_F(HookTest, PointerMovesReportTheTickAndAreNeverSwallowedInjectedEventsAreIgnored) {
@@ -273,7 +284,9 @@ TEST_F(HookTest, PointerMovesReportTheTickAndAreNeverSwallowedInjectedEventsAreI
   std::vector<std::tuple<int, int, double>> moves;
   int buttons = 0;
   hook->OnHookMouseMove = [&](int x, int y, double t) { moves.emplace_back(x, y, t); };
-  hook->OnHookMouseAllButton = [&](TMouseButtons, int, std::int16_t, bool& b) { ++buttons, b = true; };
+  hook->OnHookMouseAllButton = [&](TMouseButtons, int, std::int16_t, bool& b) {
+    ++buttons, b = true;
+  };
   hook->OnHookMouseButton = [&](TMouseButtons, int, bool& b) { ++buttons, b = true; };
   EXPECT_EQ(Mouse(kMouseMove, 4000000000u, -5, 7), 0);
   EXPECT_EQ(Mouse(kMouseMove, 12, 1, 1, 0, true), 0);
@@ -297,15 +310,16 @@ TEST_F(HookTest, QueuedEntriesAreDeliveredInOrderOnTheMainThread) {
     onMain = onMain && sim.loop.IsMainThread();
     EXPECT_EQ(&list, &hook->MacroKeyList());
     seen.push_back("k" + std::to_string(type) + "/" + std::to_string(key) + "/" +
-                   std::to_string(state) + "/" + std::to_string(ext) + " " + text + " " + stateText);
+                   std::to_string(state) + "/" + std::to_string(ext) + " " + text + " " +
+                   stateText);
   };
   hook->OnRecordMouseMacroKey = [&](int type, TMouseButtons b, int state, std::uint16_t x,
                                     std::uint16_t y, double, const std::string& text,
                                     const std::string&, TMouseMacroKeyList&) {
     onMain = onMain && sim.loop.IsMainThread();
     seen.push_back("m" + std::to_string(type) + "/" + std::to_string(int(b)) + "/" +
-                   std::to_string(state) + "/" + std::to_string(x) + "," + std::to_string(y) +
-                   " " + text);
+                   std::to_string(state) + "/" + std::to_string(x) + "," + std::to_string(y) + " " +
+                   text);
   };
   std::thread producer([&] {
     RecordDataEntry k;

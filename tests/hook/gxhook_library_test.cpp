@@ -123,7 +123,9 @@ TEST_F(GxHookLibrary, RecordsAKeyboardMacroFromTheDeviceStreamOnTheEnablingThrea
 
   // The mouse is opened on demand; the observe-only note is not repeated.
   std::vector<int> wheel;
-  hook.OnHookMouseAllButton = [&](TMouseButtons, int, std::int16_t ex, bool&) { wheel.push_back(ex); };
+  hook.OnHookMouseAllButton = [&](TMouseButtons, int, std::int16_t ex, bool&) {
+    wheel.push_back(ex);
+  };
   hook.StartHookMouse();
   const int mouse = Writer(mousePipe_);
   ASSERT_GE(mouse, 0);

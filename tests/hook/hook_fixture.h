@@ -29,7 +29,9 @@ class HookTest : public ::testing::Test {
     reinterpret_cast<void (*)()>(control_->Symbol("TestHookReset"))();
   }
 
-  void SetUp() override { ASSERT_TRUE(control_) << "test hook library not found in " KV_TEST_HOOK_DIR; }
+  void SetUp() override {
+    ASSERT_TRUE(control_) << "test hook library not found in " KV_TEST_HOOK_DIR;
+  }
 
   std::unique_ptr<TgxHook> MakeHook() { return std::make_unique<TgxHook>(sim.platform()); }
 
@@ -40,10 +42,14 @@ class HookTest : public ::testing::Test {
                      (extended ? kKeyExtended : 0u) | (down ? 0u : kKeyReleased), time, 0};
     return sendKeyboard_(nCode, down ? kKeyDown : kKeyUp, &r);
   }
-  int Mouse(std::uintptr_t message, std::uint32_t time, int x = 0, int y = 0,
-            std::int16_t high = 0, bool injected = false) {
-    MouseRecord r{x, y, static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16,
-                  injected ? kMouseInjected : 0u, time, 0};
+  int Mouse(std::uintptr_t message, std::uint32_t time, int x = 0, int y = 0, std::int16_t high = 0,
+            bool injected = false) {
+    MouseRecord r{x,
+                  y,
+                  static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16,
+                  injected ? kMouseInjected : 0u,
+                  time,
+                  0};
     return sendMouse_(0, message, &r);
   }
   bool KeyboardHooked() { return query_(0, 0) != 0; }

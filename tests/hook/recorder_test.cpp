@@ -13,8 +13,7 @@ std::vector<std::string> Entries(const TMacroKeyList& list) {
     const TMACROKEYHOOK& k = e->FMacroKey;
     EXPECT_EQ(k.Time, 0.0);
     EXPECT_TRUE(k.MacroKeyString.empty());
-    if (k.nKeyType == 0)
-      out.push_back("d" + std::to_string(k.nKeyValue));
+    if (k.nKeyType == 0) out.push_back("d" + std::to_string(k.nKeyValue));
     else
       out.push_back(std::string(1, static_cast<char>(k.nKeyValue)) + std::to_string(k.nKeyState) +
                     (k.nKeyValueExtended ? "e" : ""));
@@ -52,7 +51,8 @@ struct Combo {
 TEST_F(HookTest, ACombinationGrowsWithinAHundredMillisecondsAndThenStartsAgain) {
   auto hook = MakeHook();
   std::vector<Combo> seen;
-  hook->OnRecordKeyboardComboKey = [&](int k1, int e1, int k2, int e2, int mod, const std::string& t) {
+  hook->OnRecordKeyboardComboKey = [&](int k1, int e1, int k2, int e2, int mod,
+                                       const std::string& t) {
     seen.push_back({k1, e1, k2, e2, mod, t});
   };
   hook->RecordKeyboardComboKey();
@@ -138,7 +138,7 @@ TEST_F(HookTest, ACombinationSpanningTheTickCounterWrapStaysOneCombination) {
   EXPECT_EQ(texts, (Strings{"A", "A+B", "C"}));
 }
 
-// --- keyboard macro --------------------------------------------------------------------------------
+// --- keyboard macro ------------------------------------------------------------------------------
 
 TEST_F(HookTest, KeyboardMacroRecordsKeysAndDelaysBetweenElevenAndNineteenNinetyNine) {
   auto hook = MakeHook();
@@ -289,11 +289,10 @@ std::vector<std::string> MouseEntries(const TMouseMacroKeyList& list) {
   std::vector<std::string> out;
   for (const auto& [name, e] : list) {
     const TMOUSEMACROKEY& m = e->FMOUSEMacroKey;
-    out.push_back((m.nKeyType ? "b" + std::to_string(int(m.MouseButton)) + "/" +
-                                    std::to_string(m.nKeyState)
-                              : std::string("d")) +
-                  "@" + std::to_string(m.X) + "," + std::to_string(m.Y) + " t" +
-                  std::to_string(m.TimeValue));
+    out.push_back(
+        (m.nKeyType ? "b" + std::to_string(int(m.MouseButton)) + "/" + std::to_string(m.nKeyState)
+                    : std::string("d")) +
+        "@" + std::to_string(m.X) + "," + std::to_string(m.Y) + " t" + std::to_string(m.TimeValue));
   }
   return out;
 }
@@ -306,7 +305,8 @@ TEST_F(HookTest, MouseMacroTracesClicksDelaysAndThePointerWithoutBlocking) {
                                     const std::string& stateText, TMouseMacroKeyList&) {
     events.push_back(std::to_string(type) + "/" + std::to_string(int(b)) + "/" +
                      std::to_string(state) + "@" + std::to_string(x) + "," + std::to_string(y) +
-                     ":" + std::to_string(static_cast<long long>(time)) + " " + text + " " + stateText);
+                     ":" + std::to_string(static_cast<long long>(time)) + " " + text + " " +
+                     stateText);
   };
   hook->RecordMouseMacro();
   EXPECT_EQ(Mouse(kLButtonDown, 1000, 10, 20), 0);
@@ -345,7 +345,7 @@ TEST_F(HookTest, MouseMacroKeepsAButtonWhoseTimeIsOlderThanTheReference) {
                                    const std::string&, const std::string&, TMouseMacroKeyList&) {};
   hook->RecordMouseMacro();
   Mouse(kRButtonDown, 0xFFFFFFF0u);
-  Mouse(kRButtonUp, 16);  // across the wrap: 32 ms later
+  Mouse(kRButtonUp, 16);    // across the wrap: 32 ms later
   Mouse(kMButtonDown, 10);  // older: no delay, but the press is kept
   Mouse(kMButtonUp, 26);
   EXPECT_EQ(MouseEntries(hook->MouseMacroKeyList()),

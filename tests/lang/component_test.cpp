@@ -9,7 +9,8 @@ namespace {
 
 class Tracked : public Component {
  public:
-  Tracked(std::string name, std::vector<std::string>& log) : Component("TTracked", name), log_(log) {}
+  Tracked(std::string name, std::vector<std::string>& log)
+      : Component("TTracked", name), log_(log) {}
   ~Tracked() override { log_.push_back(Name()); }
 
  private:
@@ -37,7 +38,8 @@ TEST(ComponentModel, OwnersDestroyTheirComponentsInReverseOrder) {
 TEST(ComponentModel, PropertiesByNameStoredOrForwarded) {
   std::string hint = "outside";
   PropertyComponent c("TButton", "Button1", {"Caption"});
-  c.DeclareProperty("Hint", [&] { return hint; }, [&](const std::string& v) { hint = v; });
+  c.DeclareProperty(
+      "Hint", [&] { return hint; }, [&](const std::string& v) { hint = v; });
   EXPECT_EQ(c.GetStringProperty("Caption"), "");
   EXPECT_TRUE(c.SetStringProperty("Caption", "OK"));
   EXPECT_EQ(c.GetStringProperty("Caption"), "OK");

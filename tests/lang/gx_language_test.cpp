@@ -12,14 +12,15 @@ namespace sim = kv::platform::sim;
 
 namespace {
 
-std::vector<std::uint8_t> Resource(std::vector<std::string> original,
-                                   std::vector<std::pair<std::string, std::vector<std::string>>> langs) {
+std::vector<std::uint8_t> Resource(
+    std::vector<std::string> original,
+    std::vector<std::pair<std::string, std::vector<std::string>>> langs) {
   return WriteLanguageResource({std::move(original), std::move(langs)});
 }
 
 void WriteFile(const std::string& file, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              std::streamsize(bytes.size()));
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // A view with two automatically translated labels, as the toolkit's scenes have.
@@ -50,9 +51,9 @@ class Translation : public ::testing::Test {
   }
   sim::SimPlatform p;
   sim::SimLocale locale;
-  const std::vector<std::uint8_t> formResource =
-      Resource({"Config", "Exit", "OK"},
-               {{"CH", {"Config=打开配置", "Exit=退出软件", "OK=确定"}}, {"US", {"OK=OK", "Exit="}}});
+  const std::vector<std::uint8_t> formResource = Resource(
+      {"Config", "Exit", "OK"},
+      {{"CH", {"Config=打开配置", "Exit=退出软件", "OK=确定"}}, {"US", {"OK=OK", "Exit="}}});
 };
 
 TEST_F(Translation, LookupWithoutTableOrLineOrTranslationGivesTheTextItself) {
@@ -71,8 +72,8 @@ TEST_F(Translation, LookupWithoutTableOrLineOrTranslationGivesTheTextItself) {
 TEST_F(Translation, SwitchingLanguagesTakesViewsBackToTheirSourcesFirst) {
   Form form;
   auto& lang = MakeLanguage(form);
-  lang.LoadFromForm(Resource({}, {{"CH", {"Config=打开配置", "Exit=退出软件"}},
-                                  {"DE", {"Config=Einstellungen"}}}));
+  lang.LoadFromForm(Resource(
+      {}, {{"CH", {"Config=打开配置", "Exit=退出软件"}}, {"DE", {"Config=Einstellungen"}}}));
   lang.Loaded();
   LabelsView view;
   lang.SetLang("CH");
@@ -106,9 +107,11 @@ TEST_F(Translation, SelectionRewritesCaptionsAndHintsOfRegisteredFormsButNotMenu
   button.SetStringProperty("Caption", "Config");
   button.SetStringProperty("Hint", "OK");
   auto& panel = form.Create<PropertyComponent>("TPanel", "Panel1");  // no Caption: skipped
-  auto& inner = panel.Create<PropertyComponent>("TLabel", "Label1", std::vector<std::string>{"Caption"});
+  auto& inner =
+      panel.Create<PropertyComponent>("TLabel", "Label1", std::vector<std::string>{"Caption"});
   inner.SetStringProperty("Caption", "Exit");
-  auto& menu = form.Create<PropertyComponent>("TMenuItem", "Exit1", std::vector<std::string>{"Caption"});
+  auto& menu =
+      form.Create<PropertyComponent>("TMenuItem", "Exit1", std::vector<std::string>{"Caption"});
   menu.SetStringProperty("Caption", "Exit");
   auto& tabs = form.Create<PropertyComponent>("TTabControl", "Tabs1");
   tabs.DeclareListProperty("Tabs", {"Config", "Other"});
@@ -199,7 +202,8 @@ TEST_F(Translation, SaveAndLoadKeepEveryLanguage) {
   ASSERT_TRUE(copy.LoadFromFile(file));
   EXPECT_EQ(copy.WriteResources(), lang.WriteResources());
   EXPECT_EQ(copy.LanguageCount(), 3u);
-  EXPECT_THROW(lang.SaveToFile(p.paths.ExecutableDir() + "no/such/folder/x.local"), std::runtime_error);
+  EXPECT_THROW(lang.SaveToFile(p.paths.ExecutableDir() + "no/such/folder/x.local"),
+               std::runtime_error);
 }
 
 TEST_F(Translation, DestroyedFormsAreNoLongerWalked) {
@@ -252,7 +256,8 @@ TEST_F(Translation, LoadingSelectsTheUsersLanguageForViewsOnly) {
 TEST_F(Translation, DesignTimeCollectionGathersViewAndFormTexts) {
   Form form;
   auto& lang = TgxLanguage::Create(form, "gxLanguage1", {&locale, &p.paths, &p.debug, true, {}});
-  auto& label = form.Create<PropertyComponent>("TLabel", "L", std::vector<std::string>{"Caption", "Hint"});
+  auto& label =
+      form.Create<PropertyComponent>("TLabel", "L", std::vector<std::string>{"Caption", "Hint"});
   label.SetStringProperty("Caption", "Apply");
   label.SetStringProperty("Hint", "Applies it");
   LabelsView view;

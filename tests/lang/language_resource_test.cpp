@@ -8,10 +8,11 @@ TEST(LanguageResource, LayoutIsCountedUtf16WithCrLfLines) {
   LanguageResource res{{"Exit"}, {{"CH", {"Exit=退出"}}}};
   const auto bytes = WriteLanguageResource(res);
   const std::vector<std::uint8_t> expected = {
-      6, 0, 0, 0, 'E', 0, 'x', 0, 'i', 0, 't', 0, '\r', 0, '\n', 0,  // sources
-      1, 0, 0, 0,                                                    // one language
-      2, 0, 0, 0, 'C', 0, 'H', 0,                                    // short ID
-      9, 0, 0, 0, 'E', 0, 'x', 0, 'i', 0, 't', 0, '=', 0, 0x00, 0x90, 0xFA, 0x51, '\r', 0, '\n', 0};
+      6,    0,    0,    0, 'E',  0, 'x', 0, 'i', 0, 't', 0, '\r', 0, '\n', 0,  // sources
+      1,    0,    0,    0,                                                     // one language
+      2,    0,    0,    0, 'C',  0, 'H', 0,                                    // short ID
+      9,    0,    0,    0, 'E',  0, 'x', 0, 'i', 0, 't', 0, '=',  0, 0x00, 0x90,
+      0xFA, 0x51, '\r', 0, '\n', 0};
   EXPECT_EQ(bytes, expected);
   const auto back = ReadLanguageResource(bytes);
   EXPECT_EQ(back.original, res.original);

@@ -64,10 +64,11 @@ TEST_F(DbusWindowsTest, BusctlSendReachesTheWindowAndGetsItsAnswer) {
   });
   ASSERT_NE(window, nullptr);
   int status = -1;
-  const std::string out = RunWhileServing(
-      "busctl --address='" + address +
-          "' call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN org.kvmon.Window Send utx 7037 0 5",
-      &status);
+  const std::string out =
+      RunWhileServing("busctl --address='" + address +
+                          "' call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN "
+                          "org.kvmon.Window Send utx 7037 0 5",
+                      &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "x 1\n");
   ASSERT_EQ(got.size(), 1u);
@@ -95,10 +96,11 @@ TEST_F(DbusWindowsTest, GdbusSeesTheInterfaceAndWrongArgumentsGetAnErrorNotACras
   windows = std::make_unique<DbusWindows>(*loop, bus->get());
   window = windows->Create("TKVMONMAIN", [&](const WindowMessage&) { return ++calls; });
   ASSERT_NE(window, nullptr);
-  const std::string err = RunWhileServing(
-      "busctl --address='" + address +
-          "' call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN org.kvmon.Window Send s hello",
-      &status);
+  const std::string err =
+      RunWhileServing("busctl --address='" + address +
+                          "' call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN "
+                          "org.kvmon.Window Send s hello",
+                      &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(err.find("expected arguments"), std::string::npos) << err;
   EXPECT_EQ(calls, 0);

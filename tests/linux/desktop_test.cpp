@@ -32,7 +32,8 @@ struct SimWindowsWorld {
 
 struct TempDir {
   TempDir() {
-    path = fs::temp_directory_path() / ("kvdesk-" + std::to_string(getpid()) + "-" + std::to_string(++n));
+    path = fs::temp_directory_path() /
+           ("kvdesk-" + std::to_string(getpid()) + "-" + std::to_string(++n));
     fs::remove_all(path);
     fs::create_directories(path);
   }
@@ -46,16 +47,20 @@ TEST(ConfigFileRule, BuildTreeBesideTheExecutableElseUserThenSystem) {
   TempDir t;
   fs::create_directories(t.path / "build/bin");
   std::ofstream(t / "build/CMakeCache.txt") << "";
-  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "build/bin/", t / "xdg", "/etc/kvmon"), t / "build/bin/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "build/bin/", t / "xdg", "/etc/kvmon"),
+            t / "build/bin/config.ini");
 
   fs::create_directories(t.path / "usr/bin");
-  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), "/etc/kvmon/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"),
+            "/etc/kvmon/config.ini");
   fs::create_directories(t.path / "xdg/kvmon");
   std::ofstream(t / "xdg/kvmon/config.ini") << "[options]\n";
-  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "xdg/kvmon/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"),
+            t / "xdg/kvmon/config.ini");
   // One beside the program (a portable copy) comes first.
   std::ofstream(t / "usr/bin/config.ini") << "[options]\n";
-  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"), t / "usr/bin/config.ini");
+  EXPECT_EQ(LinuxPaths::ChooseConfigFile(t / "usr/bin/", t / "xdg", "/etc/kvmon"),
+            t / "usr/bin/config.ini");
 }
 
 TEST(ShellLaunch, FindsTheConfiguratorUnderItsWindowsOrItsLinuxName) {
@@ -109,7 +114,19 @@ TEST(QtContentWindow, ShowsCentredAndHides) {
   SimWindowsWorld w;
   QtShell shell(w.windows);
   WindowContent content{"TKVMONMAIN", 504, 400, true, {}};
-  content.elements.push_back({"BtnOK", ElementKind::ImageButton, -1, 208, 325, 94, 27, "OK", {"Myriad Pro", 13, true}, TextAlign::Center, 0xFFFFFFFFu, {}, true});
+  content.elements.push_back({"BtnOK",
+                              ElementKind::ImageButton,
+                              -1,
+                              208,
+                              325,
+                              94,
+                              27,
+                              "OK",
+                              {"Myriad Pro", 13, true},
+                              TextAlign::Center,
+                              0xFFFFFFFFu,
+                              {},
+                              true});
   auto window = shell.CreateContentWindow(content, nullptr);
   ASSERT_NE(window, nullptr);
   EXPECT_FALSE(window->IsVisible());
@@ -121,7 +138,8 @@ TEST(QtContentWindow, ShowsCentredAndHides) {
 
 TEST(Kvmouse, CommandsMakeTheMouseReports) {
   using R = std::vector<std::vector<std::uint8_t>>;
-  EXPECT_EQ(kv::kvmouse::ReportsFor("press", "18"), (R{{7, 0, 0, 0x04, 0, 0, 0, 0}, {7, 0, 0, 0, 0, 0, 0, 0}}));
+  EXPECT_EQ(kv::kvmouse::ReportsFor("press", "18"),
+            (R{{7, 0, 0, 0x04, 0, 0, 0, 0}, {7, 0, 0, 0, 0, 0, 0, 0}}));
   EXPECT_EQ(kv::kvmouse::ReportsFor("profile", "3"), (R{{8, 1, 3, 0, 0, 0, 0, 0}}));
   EXPECT_EQ(kv::kvmouse::ReportsFor("notify", "9"), (R{{8, 2, 9, 0, 0, 0, 0, 0}}));
   EXPECT_THROW(kv::kvmouse::ReportsFor("press", "24"), std::invalid_argument);
@@ -175,9 +193,10 @@ TEST(DeviceNotices, EachCollectionOfANodeArrivesAndLeavesOnTheMainLoop) {
   ASSERT_NE(subscription, nullptr);
   // Added and removed on another thread, as the virtual mouse's owner may do.
   std::thread([&] {
-    hid.AddVirtual("virtual/two", {}, {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x30, 0x75, 0x08,
-                                       0x95, 0x01, 0x81, 0x02, 0xC0, 0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,
-                                       0x85, 0x07, 0x09, 0x01, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02, 0xC0});
+    hid.AddVirtual("virtual/two", {},
+                   {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x30, 0x75, 0x08,
+                    0x95, 0x01, 0x81, 0x02, 0xC0, 0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,
+                    0x85, 0x07, 0x09, 0x01, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02, 0xC0});
     hid.RemoveVirtual("virtual/two");
   }).join();
   loop.Post([&] { loop.Quit(0); });
@@ -185,9 +204,9 @@ TEST(DeviceNotices, EachCollectionOfANodeArrivesAndLeavesOnTheMainLoop) {
   EXPECT_FALSE(offMain);
   using K = DeviceChangeKind;
   EXPECT_EQ(seen, (std::vector<std::pair<K, std::string>>{{K::Arrival, "virtual/two#col01"},
-                                                            {K::Arrival, "virtual/two#col02"},
-                                                            {K::Removal, "virtual/two#col01"},
-                                                            {K::Removal, "virtual/two#col02"}}));
+                                                          {K::Arrival, "virtual/two#col02"},
+                                                          {K::Removal, "virtual/two#col01"},
+                                                          {K::Removal, "virtual/two#col02"}}));
 }
 
 }  // namespace

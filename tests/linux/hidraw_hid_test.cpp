@@ -28,11 +28,19 @@ struct HidrawEnv {
     nodes[name] = hid_.AddVirtual(name, {0x1234, 0x5678, 0x0100, 1}, descriptor);
     return name;
   }
-  void Input(const std::string& path, const std::vector<std::uint8_t>& report) { nodes[path]->Input(report); }
+  void Input(const std::string& path, const std::vector<std::uint8_t>& report) {
+    nodes[path]->Input(report);
+  }
   void Unplug(const std::string& path) { hid_.RemoveVirtual(path); }
-  std::vector<std::vector<std::uint8_t>> Outputs(const std::string& path) { return nodes[path]->Outputs(); }
-  std::vector<std::vector<std::uint8_t>> FeaturesSet(const std::string& path) { return nodes[path]->FeaturesSet(); }
-  void AnswerFeature(const std::string& path, const std::vector<std::uint8_t>& r) { nodes[path]->AnswerFeature(r); }
+  std::vector<std::vector<std::uint8_t>> Outputs(const std::string& path) {
+    return nodes[path]->Outputs();
+  }
+  std::vector<std::vector<std::uint8_t>> FeaturesSet(const std::string& path) {
+    return nodes[path]->FeaturesSet();
+  }
+  void AnswerFeature(const std::string& path, const std::vector<std::uint8_t>& r) {
+    nodes[path]->AnswerFeature(r);
+  }
   void WaitForReader(const std::string& path) {
     for (int i = 0; i < 5000 && nodes[path]->Readers() == 0; ++i) usleep(1000);
   }
@@ -48,9 +56,9 @@ namespace {
 
 TEST(HardwareIds, FollowTheWindowsFormMostSpecificFirst) {
   EXPECT_EQ(SynthesiseHardwareIds({0x046D, 0xC52B, 0x1211, 2}, 1, 0xFFA0, 1),
-            (std::vector<std::string>{"HID\\VID_046D&PID_C52B&REV_1211&MI_02&Col01",
-                                      "HID\\VID_046D&PID_C52B&MI_02&Col01", "HID\\VID_046D&UP:FFA0_U:0001",
-                                      "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
+            (std::vector<std::string>{
+                "HID\\VID_046D&PID_C52B&REV_1211&MI_02&Col01", "HID\\VID_046D&PID_C52B&MI_02&Col01",
+                "HID\\VID_046D&UP:FFA0_U:0001", "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
   // One collection: no "&Col"; not a USB interface: no "&MI" and no revision.
   EXPECT_EQ(SynthesiseHardwareIds({0x1234, 0x00AB, std::nullopt, std::nullopt}, 0, 1, 2),
             (std::vector<std::string>{"HID\\VID_1234&PID_00AB", "HID\\VID_1234&UP:0001_U:0002",
@@ -63,12 +71,10 @@ const std::vector<std::uint8_t> kTwoCollections = {
     0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01,              // mouse, report 1
     0x05, 0x09, 0x19, 0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01,  // 3 buttons
     0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81, 0x01,
-    0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06,
-    0xC0,
-    0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,                    // vendor collection
-    0x85, 0x07, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02,
-    0x85, 0x08, 0x09, 0x02, 0x95, 0x07, 0x81, 0x02,
-    0xC0,
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08,
+    0x95, 0x02, 0x81, 0x06, 0xC0, 0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,  // vendor collection
+    0x85, 0x07, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95,
+    0x07, 0x81, 0x02, 0x85, 0x08, 0x09, 0x02, 0x95, 0x07, 0x81, 0x02, 0xC0,
 };
 
 TEST(HidrawInterfaces, EachCollectionIsAnInterfaceThatSeesOnlyItsOwnReportsPadded) {
@@ -89,8 +95,8 @@ TEST(HidrawInterfaces, EachCollectionIsAnInterfaceThatSeesOnlyItsOwnReportsPadde
   EXPECT_EQ(vendor->Capabilities()->inputReportByteLength, 8);
   EXPECT_EQ(mouse->Capabilities()->usage, 2);
   auto stop = hid.CreateStopEvent();
-  node->Input({1, 0x01, 0x05, 0xFB});          // mouse movement: not for the vendor interface
-  node->Input({7, 0x08});                      // short report 7: padded to 8 bytes
+  node->Input({1, 0x01, 0x05, 0xFB});  // mouse movement: not for the vendor interface
+  node->Input({7, 0x08});              // short report 7: padded to 8 bytes
   node->Input({8, 1, 3, 0, 0, 0, 0, 0});
   std::vector<std::uint8_t> buf(8, 0xEE);
   auto r = vendor->Read(buf, *stop, 0);
@@ -127,8 +133,9 @@ TEST(HidrawInterfaces, AVirtualNodeCannotBeAddedTwiceOrWithABadDescriptor) {
 class SysfsFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = fs::temp_directory_path() / ("kvsys-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root = fs::temp_directory_path() /
+           ("kvsys-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     const fs::path usbDev = root / "sys/devices/pci0000:00/usb1/1-2";
     const fs::path usbIf = usbDev / "1-2:1.1";
@@ -136,7 +143,8 @@ class SysfsFixture : public ::testing::Test {
     fs::create_directories(hidDev / "hidraw/hidraw5");
     Write(usbDev / "bcdDevice", "0105\n");
     Write(usbIf / "bInterfaceNumber", "01\n");
-    Write(hidDev / "uevent", "DRIVER=hid-generic\nHID_ID=0003:00003151:00004002\nHID_NAME=Gaming Mouse\n");
+    Write(hidDev / "uevent",
+          "DRIVER=hid-generic\nHID_ID=0003:00003151:00004002\nHID_NAME=Gaming Mouse\n");
     std::ofstream(hidDev / "report_descriptor", std::ios::binary)
         .write(reinterpret_cast<const char*>(kTwoCollections.data()), kTwoCollections.size());
     fs::create_directories(root / "sys/class/hidraw");
@@ -178,9 +186,9 @@ TEST_F(SysfsFixture, InterfacesListEachCollectionWithWindowsStyleIdsAndSkipBadNo
   EXPECT_EQ((*list)[0].path, dev + "#col01");
   EXPECT_EQ((*list)[1].path, dev + "#col02");
   EXPECT_EQ((*list)[1].hardwareIds,
-            (std::vector<std::string>{"HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02",
-                                      "HID\\VID_3151&PID_4002&MI_01&Col02", "HID\\VID_3151&UP:FFA0_U:0001",
-                                      "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
+            (std::vector<std::string>{
+                "HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02", "HID\\VID_3151&PID_4002&MI_01&Col02",
+                "HID\\VID_3151&UP:FFA0_U:0001", "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
   EXPECT_EQ(hid.PathsOfNode(dev), (std::vector<std::string>{dev + "#col01", dev + "#col02"}));
   // There is no device node in the fixture: the path is known but cannot be opened.
   EXPECT_EQ(hid.Open(dev + "#col02", HidOpenMode::Synchronous), nullptr);

@@ -177,7 +177,8 @@ TYPED_TEST(LoopContract, TimersFireInDueOrderOneShotsOnceAndStoppedOnesNever) {
   this->loop().StopTimer(123456);
   EXPECT_NE(repeat, 0u);
   EXPECT_TRUE(this->RunUntil([&] { return fired.size() >= 6 && fired.back() == "late"; }));
-  EXPECT_EQ(fired, (std::vector<std::string>{"tick", "tick", "tick", "early", "restarted", "late"}));
+  EXPECT_EQ(fired,
+            (std::vector<std::string>{"tick", "tick", "tick", "early", "restarted", "late"}));
 }
 
 template <typename World>
@@ -261,9 +262,8 @@ TYPED_TEST(WindowsContract, SendWaitsForTheAnswerAndFailsForAGoneWindow) {
 }
 
 TYPED_TEST(WindowsContract, AWindowSendingToItselfOnTheMainThreadIsAnsweredAtOnce) {
-  auto window = this->here().Create("TKVMONMAIN", [](const WindowMessage& m) -> std::intptr_t {
-    return m.lParam + 1;
-  });
+  auto window = this->here().Create(
+      "TKVMONMAIN", [](const WindowMessage& m) -> std::intptr_t { return m.lParam + 1; });
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(this->here().Send(window->Handle(), {1, 0, 41}), 42);
   EXPECT_EQ(this->here().Find("TKVMONMAIN"), window->Handle());

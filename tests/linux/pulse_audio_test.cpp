@@ -39,13 +39,15 @@ class PulseDaemon {
       setenv("PULSE_STATE_PATH", dir.c_str(), 1);
       freopen("/dev/null", "w", stderr);
       const std::string listen = "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
-      execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit=false",
-             "-L", listen.c_str(), "-L", "module-null-source source_name=kvtest_mic", "-L", "module-null-sink",
+      execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+             "--disallow-exit=false", "-L", listen.c_str(), "-L",
+             "module-null-source source_name=kvtest_mic", "-L", "module-null-sink",
              static_cast<char*>(nullptr));
       _exit(127);
     }
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-    for (int i = 0; i < 100 && Pactl("get-default-source") != "kvtest_mic\n"; ++i) std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 100 && Pactl("get-default-source") != "kvtest_mic\n"; ++i)
+      std::this_thread::sleep_for(50ms);
     if (Pactl("get-default-source") == "kvtest_mic\n") return true;
     *why = "no PulseAudio daemon could be started here";
     return false;
@@ -83,7 +85,9 @@ struct PulseEnv {
     daemon.Pactl("set-source-mute " + name + (muted ? " 1" : " 0"));
     return name;
   }
-  void RemoveCaptureDevice(const std::string& name) { daemon.Pactl("unload-module " + modules[name]); }
+  void RemoveCaptureDevice(const std::string& name) {
+    daemon.Pactl("unload-module " + modules[name]);
+  }
   std::optional<bool> Muted(const std::string& name) {
     const std::string out = daemon.Pactl("get-source-mute " + name);
     if (out == "Mute: yes\n") return true;

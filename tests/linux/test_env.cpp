@@ -80,7 +80,8 @@ BusConnection::BusConnection()
         static std::atomic<unsigned> n{0};
         return ++n;
       }()))),
-      connection_(QDBusConnection::connectToBus(QString::fromStdString(PrivateBusAddress()), name_)) {}
+      connection_(
+          QDBusConnection::connectToBus(QString::fromStdString(PrivateBusAddress()), name_)) {}
 
 BusConnection::~BusConnection() { QDBusConnection::disconnectFromBus(name_); }
 

@@ -52,7 +52,8 @@ class AudioContract : public ::testing::Test {
       return;
     }
     bool present = false;
-    if constexpr (requires { env.HasDefaultCaptureDevice(); }) present = env.HasDefaultCaptureDevice();
+    if constexpr (requires { env.HasDefaultCaptureDevice(); })
+      present = env.HasDefaultCaptureDevice();
     if (!present) GTEST_SKIP() << "no capture device here, and this environment cannot make one";
   }
 };
@@ -146,7 +147,8 @@ TYPED_TEST_P(AudioContract, TheMixerAnswersWithAResultNeverACrash) {
   EXPECT_EQ(mixer->SetMicrophoneMute(muted), MixerResult::Ok);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(AudioContract, MuteWrittenIsMuteReadBack, MuteWrittenIsWhatTheSystemSees,
+REGISTER_TYPED_TEST_SUITE_P(AudioContract, MuteWrittenIsMuteReadBack,
+                            MuteWrittenIsWhatTheSystemSees,
                             NotificationsComeOffTheCallingThreadAndEndWithTheEndpoint,
                             ARemovedDeviceFailsQuietly, TheMixerAnswersWithAResultNeverACrash);
 

@@ -16,7 +16,9 @@ struct SimAudioEnv {
   }
   void RemoveCaptureDevice(const std::string& name) { sim.RemoveCaptureDevice(name); }
   std::optional<bool> Muted(const std::string& name) { return sim.Muted(name); }
-  void SetMutedElsewhere(const std::string& name, bool muted) { sim.SetMutedElsewhere(name, muted); }
+  void SetMutedElsewhere(const std::string& name, bool muted) {
+    sim.SetMutedElsewhere(name, muted);
+  }
 };
 
 }  // namespace

@@ -33,19 +33,16 @@ namespace kv::platform::contract {
 // Top-level collection 0xFFA0/1 with report 7 (3 bytes: 24 buttons, usages 1..24), output
 // report 7 (8 bytes) and feature report 9 (4 bytes).
 inline const std::vector<std::uint8_t> kVendorDescriptor = {
-    0x06, 0xA0, 0xFF,  // usage page 0xFFA0
-    0x09, 0x01,        // usage 1
-    0xA1, 0x01,        // application collection
-    0x85, 0x07,        //   report ID 7
-    0x05, 0x09,        //   button page
-    0x19, 0x01, 0x29, 0x18,  // usages 1..24
-    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x18,
-    0x81, 0x02,              //   input (data, variable)
-    0x06, 0xA0, 0xFF, 0x09, 0x02,
-    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
-    0x91, 0x02,              //   output, 8 bytes
-    0x85, 0x09, 0x09, 0x03, 0x95, 0x04,
-    0xB1, 0x02,              //   feature 9, 4 bytes
+    0x06, 0xA0, 0xFF,                                            // usage page 0xFFA0
+    0x09, 0x01,                                                  // usage 1
+    0xA1, 0x01,                                                  // application collection
+    0x85, 0x07,                                                  //   report ID 7
+    0x05, 0x09,                                                  //   button page
+    0x19, 0x01, 0x29, 0x18,                                      // usages 1..24
+    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x18, 0x81, 0x02,  //   input (data, variable)
+    0x06, 0xA0, 0xFF, 0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00,
+    0x75, 0x08, 0x95, 0x08, 0x91, 0x02,              //   output, 8 bytes
+    0x85, 0x09, 0x09, 0x03, 0x95, 0x04, 0xB1, 0x02,  //   feature 9, 4 bytes
     0xC0,
 };
 
@@ -147,7 +144,8 @@ TYPED_TEST_P(HidContract, AStopOrACancelEndsABlockedReadAndAStaleGenerationEndsI
   // Generation moved on before the read began: no wait at all.
   EXPECT_EQ(dev->Read(buf, *stop, 0).status, HidReadStatus::Stopped);
 
-  pending = std::async(std::launch::async, [&] { return dev->Read(buf, *stop, stop->Generation()); });
+  pending =
+      std::async(std::launch::async, [&] { return dev->Read(buf, *stop, stop->Generation()); });
   this->env.WaitForReader(path);
   dev->CancelRead();
   EXPECT_EQ(pending.get().status, HidReadStatus::Cancelled);

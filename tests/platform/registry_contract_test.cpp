@@ -127,14 +127,12 @@ TYPED_TEST(RegistryContract, ValuesAreVisibleThroughEveryHandleOfTheKeyAndListed
   ASSERT_TRUE(b);
   if constexpr (ListsInCreationOrder<TypeParam>())
     EXPECT_EQ(b->ValueNames(), (std::vector<std::string>{"one", "two", "three"}));
-  else
-    EXPECT_EQ(Sorted(b->ValueNames()), (std::vector<std::string>{"one", "three", "two"}));
+  else EXPECT_EQ(Sorted(b->ValueNames()), (std::vector<std::string>{"one", "three", "two"}));
   EXPECT_TRUE(b->DeleteValue("TWO"));
   EXPECT_FALSE(b->DeleteValue("two"));
   if constexpr (ListsInCreationOrder<TypeParam>())
     EXPECT_EQ(a->ValueNames(), (std::vector<std::string>{"one", "three"}));
-  else
-    EXPECT_EQ(Sorted(a->ValueNames()), (std::vector<std::string>{"one", "three"}));
+  else EXPECT_EQ(Sorted(a->ValueNames()), (std::vector<std::string>{"one", "three"}));
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST(SimLoop, RunAndWaitRunsOnTheMainThreadAndQuitReleasesWaiters) {
   sim::SimPlatform p;
   std::thread::id ranOn;
   bool result = false;
-  std::thread reader([&] { result = p.loop.RunAndWait([&] { ranOn = std::this_thread::get_id(); }); });
+  std::thread reader(
+      [&] { result = p.loop.RunAndWait([&] { ranOn = std::this_thread::get_id(); }); });
   ASSERT_TRUE(p.loop.RunUntil([&] { return ranOn != std::thread::id{}; }));
   reader.join();
   EXPECT_TRUE(result);

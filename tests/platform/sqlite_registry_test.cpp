@@ -19,8 +19,9 @@ namespace {
 class SqliteRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("kvsql-" + std::to_string(::getpid()) + "-" +
-                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = fs::temp_directory_path() /
+          ("kvsql-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     file = (dir / "nested" / "registry.db").string();
   }
@@ -76,9 +77,11 @@ TEST_F(SqliteRegistryTest, AStoreInAnUnwritablePlaceGivesAnError) {
 }
 
 TEST(UserDirs, DocumentsFolderIsReadFromTheXdgFile) {
-  EXPECT_EQ(linux_::ParseUserDirsDocuments("# c\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/u"),
-            "/home/u/Dokumente");
-  EXPECT_EQ(linux_::ParseUserDirsDocuments("XDG_DOCUMENTS_DIR=\"/data/docs\"", "/home/u"), "/data/docs");
+  EXPECT_EQ(
+      linux_::ParseUserDirsDocuments("# c\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/u"),
+      "/home/u/Dokumente");
+  EXPECT_EQ(linux_::ParseUserDirsDocuments("XDG_DOCUMENTS_DIR=\"/data/docs\"", "/home/u"),
+            "/data/docs");
   EXPECT_EQ(linux_::ParseUserDirsDocuments("XDG_DOCUMENTS_DIR=\"$HOME/\"", "/home/u"), "");
   EXPECT_EQ(linux_::ParseUserDirsDocuments("XDG_MUSIC_DIR=\"$HOME/Music\"", "/home/u"), "");
 }

@@ -135,7 +135,8 @@ TEST_F(Defaults, TestProfileReportsButtonsByMaskAndIsZeroElsewhere) {
 TEST_F(Defaults, GroupRecordNamesFilesAndMacroFoldersFromTheOptions) {
   auto dm = Start();
   const TProfileSettingGroup& g = dm->FProfileSettingGroup;
-  const std::string profiles = path::WithTrailingSep(path::Join(sim.paths.DocumentsDir(), "Profile"));
+  const std::string profiles =
+      path::WithTrailingSep(path::Join(sim.paths.DocumentsDir(), "Profile"));
   for (int i = 0; i < kProfileCount; ++i) {
     const TPROFILESETTINGINFO& s = g.ProfileSettingList[i];
     const std::string n = std::to_string(i + 1);
@@ -150,7 +151,8 @@ TEST_F(Defaults, GroupRecordNamesFilesAndMacroFoldersFromTheOptions) {
 }
 
 TEST_F(Defaults, APrefixTooLongForTheNameFieldIsAnErrorAndTheRecordStaysUntouched) {
-  std::ofstream(sim.paths.ConfigFile()) << "[options]\nprofilePrefix=" << std::string(16, 'P') << "\n";
+  std::ofstream(sim.paths.ConfigFile())
+      << "[options]\nprofilePrefix=" << std::string(16, 'P') << "\n";
   auto dm = Start();
   EXPECT_NE(dm->StartupError(), "");
   EXPECT_FALSE(Value("ProfileSettingGroup.pfd"));

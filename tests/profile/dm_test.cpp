@@ -30,7 +30,8 @@ TEST_F(DmStartUp, FirstStartWritesGroupAndAllProfilesRecordsAndFoldersButNoProfi
   const std::string profiles = path::Join(sim.paths.DocumentsDir(), "Profile");
   EXPECT_TRUE(path::FolderExists(profiles));
   for (int i = 1; i <= 5; ++i)
-    EXPECT_TRUE(path::FolderExists(path::Join(profiles, "Profile" + std::to_string(i) + "_Macros")));
+    EXPECT_TRUE(
+        path::FolderExists(path::Join(profiles, "Profile" + std::to_string(i) + "_Macros")));
 
   EXPECT_EQ(dm->FProfileIndex, 0);
   EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 0);
@@ -198,7 +199,8 @@ TEST_F(DmOperations, DocumentsFoldersAreCreatedAndTheirAbsenceIsAnError) {
   const std::string db = dm->GetPersonalDocumentMacroDatabasePath();
   EXPECT_EQ(db, path::Join(path::Join(path::Join(sim.paths.DocumentsDir(), "Profile"), "MacroDB"),
                            "MacroSet.MSDB"));
-  EXPECT_TRUE(path::FolderExists(path::Join(path::Join(sim.paths.DocumentsDir(), "Profile"), "MacroDB")));
+  EXPECT_TRUE(
+      path::FolderExists(path::Join(path::Join(sim.paths.DocumentsDir(), "Profile"), "MacroDB")));
   EXPECT_FALSE(path::FileExists(db));
   sim.paths.SetDocumentsDir("");
   EXPECT_THROW(dm->GetPersonalDocumentProfilePath(), ProfileFileError);

@@ -191,7 +191,10 @@ TEST_F(GxProfile, WriteKeepsALongerImageAndSizeResizes) {
   bool called = false;
   p.RestoreToDefault();  // no handler: nothing happens
   EXPECT_EQ(p.MemoryStream().size(), 10u);
-  p.OnRestoreToDefault = [&](TgxProfile::Stream& s) { called = true; s.assign(3, 1); };
+  p.OnRestoreToDefault = [&](TgxProfile::Stream& s) {
+    called = true;
+    s.assign(3, 1);
+  };
   p.RestoreToDefault();
   EXPECT_TRUE(called);
   EXPECT_EQ(p.MemoryStream(), (Bytes{1, 1, 1}));

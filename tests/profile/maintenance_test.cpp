@@ -143,7 +143,8 @@ TEST_F(Maintenance, ChangingTheCurrentFileKeepsAMissingFolderOutOfTheComponent) 
   auto dm = Start();
   const std::string docs = sim.paths.DocumentsDir();
   const std::string before = dm->gxProfileGame1->FilePath();
-  ASSERT_TRUE(dm->ChangeCurrentProfileFileNameAndPath(path::Join(path::Join(docs, "gone"), "mine.pfd")));
+  ASSERT_TRUE(
+      dm->ChangeCurrentProfileFileNameAndPath(path::Join(path::Join(docs, "gone"), "mine.pfd")));
   EXPECT_EQ(dm->gxProfileGame1->FileName(), "mine.pfd");
   EXPECT_EQ(dm->gxProfileGame1->FilePath(), before);
   const TPROFILESETTINGINFO& s = dm->FProfileSettingGroup.ProfileSettingList[0];
@@ -153,9 +154,11 @@ TEST_F(Maintenance, ChangingTheCurrentFileKeepsAMissingFolderOutOfTheComponent) 
   ASSERT_TRUE(dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, "mine2.pfd")));
   EXPECT_EQ(dm->gxProfileGame1->FilePath(), path::WithTrailingSep(docs));
 
-  EXPECT_THROW((void)dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, std::string(21, 'n'))),
-               TextFieldOverflow);
-  EXPECT_EQ(dm->gxProfileGame1->FileName(), "mine2.pfd") << "a name that does not fit changes nothing";
+  EXPECT_THROW(
+      (void)dm->ChangeCurrentProfileFileNameAndPath(path::Join(docs, std::string(21, 'n'))),
+      TextFieldOverflow);
+  EXPECT_EQ(dm->gxProfileGame1->FileName(), "mine2.pfd")
+      << "a name that does not fit changes nothing";
   EXPECT_EQ(ReadField(s.ProfileFileName), "mine2.pfd");
 }
 

@@ -46,9 +46,14 @@ TEST_F(Options, ValuesAreReadWithCaseBlindNamesAndTheRegistryFolderIsPrefixed) {
 }
 
 TEST_F(Options, NoLogoIsDecimalOrHexadecimalAndAnythingElseIsZero) {
-  for (auto [text, expected] : std::vector<std::pair<const char*, int>>{
-           {"16", 16}, {"0x10", 16}, {"0X10", 16}, {"$10", 16}, {"-3", -3}, {"yes", 0}, {"", 0},
-           {"12abc", 0}}) {
+  for (auto [text, expected] : std::vector<std::pair<const char*, int>>{{"16", 16},
+                                                                        {"0x10", 16},
+                                                                        {"0X10", 16},
+                                                                        {"$10", 16},
+                                                                        {"-3", -3},
+                                                                        {"yes", 0},
+                                                                        {"", 0},
+                                                                        {"12abc", 0}}) {
     WriteConfig(std::string("[OtherConfig]\nNoLogo=") + text + "\n");
     EXPECT_EQ(kv::LoadOtherConfig(sim.paths).Nologo, expected) << text;
   }

@@ -39,7 +39,9 @@ struct NotificationData {
     d->nChannels = static_cast<UINT>(channels.size());
     for (std::size_t i = 0; i < channels.size(); ++i) d->afChannelVolumes[i] = channels[i];
   }
-  AUDIO_VOLUME_NOTIFICATION_DATA* get() { return reinterpret_cast<AUDIO_VOLUME_NOTIFICATION_DATA*>(bytes.data()); }
+  AUDIO_VOLUME_NOTIFICATION_DATA* get() {
+    return reinterpret_cast<AUDIO_VOLUME_NOTIFICATION_DATA*>(bytes.data());
+  }
   std::vector<unsigned char> bytes;
 };
 
@@ -158,7 +160,9 @@ class WatchedAudio : public Audio {
     ~Watched() override { owner.held = nullptr; }
     std::optional<bool> GetMute() override { return inner->GetMute(); }
     bool SetMute(bool m) override { return inner->SetMute(m); }
-    bool RegisterVolumeNotify(VolumeNotify n) override { return inner->RegisterVolumeNotify(std::move(n)); }
+    bool RegisterVolumeNotify(VolumeNotify n) override {
+      return inner->RegisterVolumeNotify(std::move(n));
+    }
     std::unique_ptr<CaptureEndpoint> inner;
     WatchedAudio& owner;
   };

@@ -28,5 +28,6 @@ struct Win32LibrariesEnv {
 }  // namespace
 
 namespace kv::platform::contract {
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DynamicLibrariesContract, ::testing::Types<Win32LibrariesEnv>);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DynamicLibrariesContract,
+                               ::testing::Types<Win32LibrariesEnv>);
 }

@@ -52,12 +52,15 @@ class PipeDevice {
  public:
   explicit PipeDevice(Win32Hid& hid, HidOpenMode mode = HidOpenMode::Overlapped) {
     static std::atomic<int> counter{0};
-    const std::wstring name = L"\\\\.\\pipe\\kvmon-hid-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    const std::wstring name = L"\\\\.\\pipe\\kvmon-hid-test-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++counter);
-    server_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                               1, 4096, 4096, 0, nullptr);
-    HANDLE client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                mode == HidOpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+    server_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
+                               0, nullptr);
+    HANDLE client =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    mode == HidOpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     DWORD readMode = PIPE_READMODE_MESSAGE;
     SetNamedPipeHandleState(client, &readMode, nullptr, nullptr);
     ConnectNamedPipe(server_, nullptr);  // already connected: returns at once
@@ -67,7 +70,8 @@ class PipeDevice {
 
   bool Send(const std::vector<std::uint8_t>& report) {
     DWORD written = 0;
-    return WriteFile(server_, report.data(), static_cast<DWORD>(report.size()), &written, nullptr) &&
+    return WriteFile(server_, report.data(), static_cast<DWORD>(report.size()), &written,
+                     nullptr) &&
            written == report.size();
   }
   std::vector<std::uint8_t> Receive() {
@@ -93,7 +97,9 @@ std::future<HidReadResult> Async(F f) {
   return std::async(std::launch::async, std::move(f));
 }
 
-bool Blocked(std::future<HidReadResult>& f) { return f.wait_for(60ms) == std::future_status::timeout; }
+bool Blocked(std::future<HidReadResult>& f) {
+  return f.wait_for(60ms) == std::future_status::timeout;
+}
 
 // The result of a read that has to end now; one that hangs fails the test and is cancelled.
 HidReadResult Ended(std::future<HidReadResult>& f, HidDevice& device) {
@@ -115,7 +121,6 @@ class Win32HidPipeRead : public ::testing::Test {
 };
 
 TEST_F(Win32HidPipeRead, ReportsArriveWholeAndAreCutToAShortBuffer) {
-
   ASSERT_TRUE(pipe.Send({7, 1, 2, 3}));  // queued before the read: completes at once
   auto r = pipe.device->Read(buf, *stop, 0);
   ASSERT_EQ(r.status, HidReadStatus::Report);
@@ -179,7 +184,6 @@ TEST_F(Win32HidPipeRead, AStopSetAndResetBeforeTheWaitStillEndsAReadOfTheOldGene
 }
 
 TEST_F(Win32HidPipeRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
-
   pipe.device->CancelRead();  // nothing pending: the next read ends at once
   auto r = pipe.device->Read(buf, *stop, 0);
   EXPECT_EQ(r.status, HidReadStatus::Cancelled);
@@ -198,14 +202,17 @@ TEST_F(Win32HidPipeRead, CancelEndsThePendingReadOrLatchesForTheNextOne) {
 std::chrono::microseconds ThreadCpu(HANDLE thread) {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return {};
-  auto ticks = [](FILETIME f) { return (static_cast<std::uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  auto ticks = [](FILETIME f) {
+    return (static_cast<std::uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+  };
   return std::chrono::microseconds((ticks(kernel) + ticks(user)) / 10);
 }
 
 // Runs `body` on a thread of its own and measures the processor time that thread used between
 // `settle` and `settle + window` after it started.
 template <typename Body>
-std::chrono::microseconds CpuOfThread(Body body, std::chrono::milliseconds settle, std::chrono::milliseconds window,
+std::chrono::microseconds CpuOfThread(Body body, std::chrono::milliseconds settle,
+                                      std::chrono::milliseconds window,
                                       const std::function<void()>& end) {
   std::promise<HANDLE> handle;
   std::thread t([&] {
@@ -229,11 +236,17 @@ std::chrono::microseconds CpuOfThread(Body body, std::chrono::milliseconds settl
 TEST_F(Win32HidPipeRead, AnIdleBlockedReadCostsNoProcessorTime) {
   // The measurement itself works: a spinning thread shows its time.
   std::atomic<bool> spin{true};
-  const auto busy = CpuOfThread([&] { while (spin.load()) {} }, 20ms, 200ms, [&] { spin = false; });
+  const auto busy = CpuOfThread(
+      [&] {
+        while (spin.load()) {
+        }
+      },
+      20ms, 200ms, [&] { spin = false; });
   ASSERT_GT(busy, 50ms) << "thread times are not measurable here";
 
   HidReadResult result;
-  const auto idle = CpuOfThread([&] { result = pipe.device->Read(buf, *stop, 0); }, 50ms, 300ms, [&] { stop->Set(); });
+  const auto idle = CpuOfThread([&] { result = pipe.device->Read(buf, *stop, 0); }, 50ms, 300ms,
+                                [&] { stop->Set(); });
   EXPECT_EQ(result.status, HidReadStatus::Stopped);
   // A reader that polled or spun would show up here; a waiting one accrues nothing.
   EXPECT_LT(idle, 20ms) << idle.count() << " us of processor time while idle";
@@ -383,11 +396,16 @@ TEST(Win32DeviceNotifications, DeviceChangeMessagesAreDecodedIntoNotices) {
   HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(win->Window()));
   ASSERT_TRUE(IsWindow(hwnd));
 
-  const std::wstring path = L"\\\\?\\HID#VID_3151&PID_4002&MI_02&Col01#8&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::wstring path =
+      L"\\\\?\\HID#VID_3151&PID_4002&MI_02&Col01#8&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-"
+      L"001111000030}";
   auto arrival = InterfaceBroadcast(path);
-  EXPECT_EQ(SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(arrival.data())), TRUE);
+  EXPECT_EQ(SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+                         reinterpret_cast<LPARAM>(arrival.data())),
+            TRUE);
   auto removal = InterfaceBroadcast(L"\\\\?\\hid#b\u00e9");
-  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(removal.data()));
+  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(removal.data()));
   // A record whose size ends the name early: the name stops there, not at a terminator beyond.
   auto cut = InterfaceBroadcast(L"\\\\?\\ABCDEF", 3 * sizeof(wchar_t) + sizeof(wchar_t));
   SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(cut.data()));
@@ -396,14 +414,18 @@ TEST(Win32DeviceNotifications, DeviceChangeMessagesAreDecodedIntoNotices) {
   SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
   SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, static_cast<LPARAM>(-1));
   // Queries and pending removals are not notices.
-  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(arrival.data()));
-  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING, reinterpret_cast<LPARAM>(arrival.data()));
+  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+               reinterpret_cast<LPARAM>(arrival.data()));
+  SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING,
+               reinterpret_cast<LPARAM>(arrival.data()));
   SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no record at all
 
   ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0].kind, DeviceChangeKind::Arrival);
   EXPECT_TRUE(got[0].deviceInterface);
-  EXPECT_EQ(got[0].path, "\\\\?\\HID#VID_3151&PID_4002&MI_02&Col01#8&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+  EXPECT_EQ(got[0].path,
+            "\\\\?\\HID#VID_3151&PID_4002&MI_02&Col01#8&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-"
+            "001111000030}");
   EXPECT_EQ(got[1].kind, DeviceChangeKind::Removal);
   EXPECT_TRUE(got[1].deviceInterface);
   EXPECT_EQ(got[1].path, "\\\\?\\hid#b\xc3\xa9");

@@ -21,11 +21,12 @@ struct Case {
   std::vector<std::string> sections;                         // whose key lists are compared
 };
 
-std::string WindowsLookup(const std::wstring& file, const std::string& section, const std::string& key,
-                          const std::string& def) {
+std::string WindowsLookup(const std::wstring& file, const std::string& section,
+                          const std::string& key, const std::string& def) {
   std::wstring buffer(4096, L'\0');
-  const DWORD n = GetPrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), Widen(def).c_str(),
-                                           buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
+  const DWORD n =
+      GetPrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), Widen(def).c_str(),
+                               buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
   return Narrow(std::wstring_view(buffer.data(), n));
 }
 
@@ -53,11 +54,12 @@ std::string Utf16Le(std::u16string_view text) {
 
 std::vector<Case> Cases() {
   const std::vector<std::pair<std::string, std::string>> common = {
-      {"a", "key"},   {"A", "KEY"},   {"a", "  key  "}, {"a", "key 4"}, {"a", "key  4"}, {"a", "url"},
-      {"a", "q1"},    {"a", "q2"},    {"a", "q3"},      {"a", "q4"},    {"a", "q5"},     {"a", "q6"},
-      {"a", "semi"},  {"a", "hash"},  {"a", "empty"},   {"a", "blank"}, {"a", "noeq"},   {"a", ""},
-      {"a", "dup"},   {"c2", "x"},    {"c2", "y"},      {"unclosed", "z"}, {"[unclosed", "z"},
-      {"b", "k"},     {"missing", "k"}, {"a", "missing"}, {"a", "orphan"}};
+      {"a", "key"},     {"A", "KEY"},      {"a", "  key  "},   {"a", "key 4"}, {"a", "key  4"},
+      {"a", "url"},     {"a", "q1"},       {"a", "q2"},        {"a", "q3"},    {"a", "q4"},
+      {"a", "q5"},      {"a", "q6"},       {"a", "semi"},      {"a", "hash"},  {"a", "empty"},
+      {"a", "blank"},   {"a", "noeq"},     {"a", ""},          {"a", "dup"},   {"c2", "x"},
+      {"c2", "y"},      {"unclosed", "z"}, {"[unclosed", "z"}, {"b", "k"},     {"missing", "k"},
+      {"a", "missing"}, {"a", "orphan"}};
   const std::string body =
       "orphan=before any section\r\n"
       "[a]\r\n"
@@ -96,10 +98,15 @@ std::vector<Case> Cases() {
       {"crlf", body, common, sections},
       {"lf_no_final_newline", lf.substr(0, lf.size() - 1), common, sections},
       {"cr_only", cr, common, sections},
-      {"utf8_bom", "\xEF\xBB\xBF[s]\nname=Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\xAD\n[\xC3\x9C]\nk=v\n",
-       {{"s", "name"}, {"\xC3\x9C", "k"}, {"\xC3\xBC", "k"}}, {"s"}},
-      {"utf16le_bom", Utf16Le(u"[s]\r\nname=\u00fcber \u4e2d\r\nK2 = \"quoted\" \r\n"),
-       {{"s", "name"}, {"S", "k2"}, {"s", "none"}}, {"s"}},
+      {"utf8_bom",
+       "\xEF\xBB\xBF[s]\nname=Gr\xC3\xBC\xC3\x9F"
+       "e \xE4\xB8\xAD\n[\xC3\x9C]\nk=v\n",
+       {{"s", "name"}, {"\xC3\x9C", "k"}, {"\xC3\xBC", "k"}},
+       {"s"}},
+      {"utf16le_bom",
+       Utf16Le(u"[s]\r\nname=\u00fcber \u4e2d\r\nK2 = \"quoted\" \r\n"),
+       {{"s", "name"}, {"S", "k2"}, {"s", "none"}},
+       {"s"}},
       {"empty_file", "", {{"a", "key"}}, {"a"}},
   };
 }
@@ -128,7 +135,8 @@ TEST(IniDifferential, PortableReaderAnswersAsGetPrivateProfileStringW) {
   }
   // A file that is not there reads as empty on both sides.
   const std::wstring none = dir + L"\\none.ini";
-  EXPECT_EQ(kv::IniFile::Load(Narrow(none)).ReadString("a", "b", "d"), WindowsLookup(none, "a", "b", "d"));
+  EXPECT_EQ(kv::IniFile::Load(Narrow(none)).ReadString("a", "b", "d"),
+            WindowsLookup(none, "a", "b", "d"));
   std::filesystem::remove_all(dir);
 }
 

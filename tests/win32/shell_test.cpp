@@ -25,14 +25,17 @@ namespace {
 
 struct Folder {
   Folder() {
-    path = fs::temp_directory_path() / ("kvshell-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++n));
+    path = fs::temp_directory_path() /
+           ("kvshell-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++n));
     fs::create_directories(path);
   }
   ~Folder() {
     std::error_code ec;
     fs::remove_all(path, ec);
   }
-  std::string operator/(const std::string& name) const { return kv::platform::win32::Narrow((path / name).wstring()); }
+  std::string operator/(const std::string& name) const {
+    return kv::platform::win32::Narrow((path / name).wstring());
+  }
   fs::path path;
   static inline int n = 0;
 };
@@ -43,13 +46,15 @@ void WriteIcon(const std::string& file) {
   auto u16 = [&](unsigned v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
   auto u32 = [&](unsigned v) { u16(v & 0xFFFF), u16(v >> 16); };
   const unsigned image = 40 + 16 * 16 * 4 + 16 * 4;
-  u16(0), u16(1), u16(1);                                          // icon directory, one image
+  u16(0), u16(1), u16(1);  // icon directory, one image
   b.push_back(16), b.push_back(16), b.push_back(0), b.push_back(0);
   u16(1), u16(32), u32(image), u32(22);
-  u32(40), u32(16), u32(32), u16(1), u16(32), u32(0), u32(16 * 16 * 4 + 16 * 4), u32(0), u32(0), u32(0), u32(0);
+  u32(40), u32(16), u32(32), u16(1), u16(32), u32(0), u32(16 * 16 * 4 + 16 * 4), u32(0), u32(0),
+      u32(0), u32(0);
   for (int i = 0; i < 16 * 16; ++i) u32(0xFF2080E0);  // opaque pixels
   for (int i = 0; i < 16 * 4; ++i) b.push_back(0);    // AND mask: all shown
-  std::ofstream(fs::path(Widen(file)), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  std::ofstream(fs::path(Widen(file)), std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
 // Whether the notification area holds the icon (hwnd, 1): a modification succeeds only then.
@@ -186,16 +191,86 @@ TEST_F(Win32Tray, RightClickOpensThePopupAndAKeyboardChoiceReachesTheOwner) {
 
 WindowContent Dialog() {
   WindowContent c{"TKVTESTDIALOG", 504, 400, true, {}};
-  c.elements.push_back({"Background", ElementKind::Image, -1, 0, 0, 504, 400, "", {}, TextAlign::Left, 0xFF000000u, {"nope"}, true});
-  c.elements.push_back({"BtnOK", ElementKind::ImageButton, -1, 208, 325, 94, 27, "OK", {"Myriad Pro", 13, true},
-                        TextAlign::Center, 0xFF000000u, {"n", "h", "p"}, true});
-  c.elements.push_back({"Box", ElementKind::Container, -1, 43, 81, 425, 223, "", {}, TextAlign::Left, 0, {}, true});
-  c.elements.push_back({"Title", ElementKind::Label, 2, 20, 25, 405, 26, "Hardware & Software Information:",
-                        {"Myriad Pro", 16, true}, TextAlign::Left, 0xFFFFFFFFu, {}, true});
-  c.elements.push_back({"Empty", ElementKind::Label, 2, 25, 51, 400, 30, "", {"Myriad Pro", 13, false},
-                        TextAlign::Right, 0xFFFFFFFFu, {}, true});
-  c.elements.push_back({"BtnGoWeb", ElementKind::ClickableImage, 2, 25, 182, 77, 31, "", {}, TextAlign::Left, 0, {"go"}, true});
-  c.elements.push_back({"Hidden", ElementKind::ClickableImage, -1, 0, 0, 40, 40, "", {}, TextAlign::Left, 0, {}, false});
+  c.elements.push_back({"Background",
+                        ElementKind::Image,
+                        -1,
+                        0,
+                        0,
+                        504,
+                        400,
+                        "",
+                        {},
+                        TextAlign::Left,
+                        0xFF000000u,
+                        {"nope"},
+                        true});
+  c.elements.push_back({"BtnOK",
+                        ElementKind::ImageButton,
+                        -1,
+                        208,
+                        325,
+                        94,
+                        27,
+                        "OK",
+                        {"Myriad Pro", 13, true},
+                        TextAlign::Center,
+                        0xFF000000u,
+                        {"n", "h", "p"},
+                        true});
+  c.elements.push_back(
+      {"Box", ElementKind::Container, -1, 43, 81, 425, 223, "", {}, TextAlign::Left, 0, {}, true});
+  c.elements.push_back({"Title",
+                        ElementKind::Label,
+                        2,
+                        20,
+                        25,
+                        405,
+                        26,
+                        "Hardware & Software Information:",
+                        {"Myriad Pro", 16, true},
+                        TextAlign::Left,
+                        0xFFFFFFFFu,
+                        {},
+                        true});
+  c.elements.push_back({"Empty",
+                        ElementKind::Label,
+                        2,
+                        25,
+                        51,
+                        400,
+                        30,
+                        "",
+                        {"Myriad Pro", 13, false},
+                        TextAlign::Right,
+                        0xFFFFFFFFu,
+                        {},
+                        true});
+  c.elements.push_back({"BtnGoWeb",
+                        ElementKind::ClickableImage,
+                        2,
+                        25,
+                        182,
+                        77,
+                        31,
+                        "",
+                        {},
+                        TextAlign::Left,
+                        0,
+                        {"go"},
+                        true});
+  c.elements.push_back({"Hidden",
+                        ElementKind::ClickableImage,
+                        -1,
+                        0,
+                        0,
+                        40,
+                        40,
+                        "",
+                        {},
+                        TextAlign::Left,
+                        0,
+                        {},
+                        false});
   return c;
 }
 
@@ -231,7 +306,8 @@ struct Snapshot {
 
 struct Window {
   Window() : shell(loop) {
-    content = shell.CreateContentWindow(Dialog(), [this](const std::string& name) { clicks.push_back(name); });
+    content = shell.CreateContentWindow(
+        Dialog(), [this](const std::string& name) { clicks.push_back(name); });
     if (content) self = dynamic_cast<Win32ContentWindow*>(content.get());
   }
   RECT Rect(const char* name) { return *self->ElementRect(name); }

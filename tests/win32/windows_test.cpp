@@ -75,7 +75,8 @@ TEST(Win32Windows, CloseAndSessionEndReachTheProcAndTheWindowStays) {
   EXPECT_TRUE(IsWindow(hwnd));  // the program decides what a close means
   EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0), 1);
   SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
-  SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"t"));  // system message: not forwarded
+  SendMessageW(hwnd, WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(L"t"));  // system message: not forwarded
   EXPECT_EQ(got, (std::vector<std::uint32_t>{WM_CLOSE, WM_QUERYENDSESSION, WM_ENDSESSION}));
 }
 

@@ -25,12 +25,10 @@ std::string JsonString(const std::string& s) {
   std::ostringstream o;
   o << '"';
   for (unsigned char c : s) {
-    if (c == '"' || c == '\\')
-      o << '\\' << c;
+    if (c == '"' || c == '\\') o << '\\' << c;
     else if (c < 0x20)
       o << "\\u" << std::hex << std::setw(4) << std::setfill('0') << int(c) << std::dec;
-    else
-      o << c;
+    else o << c;
   }
   o << '"';
   return o.str();
@@ -70,7 +68,8 @@ std::vector<std::uint8_t> ParseHex(const std::string& text, const std::string& w
 bool LooksLikeHexText(const std::string& bytes) {
   if (bytes.empty()) return false;
   for (unsigned char c : bytes)
-    if (!std::isxdigit(c) && !std::isspace(c) && c != ',' && c != 'x' && c != 'X' && c != ':' && c != '-')
+    if (!std::isxdigit(c) && !std::isspace(c) && c != ',' && c != 'x' && c != 'X' && c != ':' &&
+        c != '-')
       return false;
   return true;
 }
@@ -96,8 +95,9 @@ void Describe(const platform::descriptor::ReportDescriptor& d, bool json, std::o
     for (std::size_t i = 0; i < d.collections.size(); ++i) {
       const auto c = d.collections[i].Capabilities();
       out << (i ? ", " : "") << "{\"usage_page\": " << c.usagePage << ", \"usage\": " << c.usage
-          << ", \"input_len\": " << c.inputReportByteLength << ", \"output_len\": "
-          << c.outputReportByteLength << ", \"feature_len\": " << c.featureReportByteLength << "}";
+          << ", \"input_len\": " << c.inputReportByteLength
+          << ", \"output_len\": " << c.outputReportByteLength
+          << ", \"feature_len\": " << c.featureReportByteLength << "}";
     }
     out << "]}\n";
     return;
@@ -110,8 +110,8 @@ void Describe(const platform::descriptor::ReportDescriptor& d, bool json, std::o
   }
 }
 
-void Usages(const platform::descriptor::ReportDescriptor& d, const std::vector<std::uint8_t>& report, bool json,
-            std::ostream& out) {
+void Usages(const platform::descriptor::ReportDescriptor& d,
+            const std::vector<std::uint8_t>& report, bool json, std::ostream& out) {
   if (report.empty()) throw BadInput("the report is empty");
   for (const auto& c : d.collections) {
     const auto on = c.ButtonsOn(report);
@@ -123,12 +123,13 @@ void Usages(const platform::descriptor::ReportDescriptor& d, const std::vector<s
       out << "]}\n";
     } else {
       if (on->empty()) out << "no buttons on\n";
-      for (const auto& u : *on) out << "usage page " << Hex4(u.usagePage) << ", usage " << Hex4(u.usage) << "\n";
+      for (const auto& u : *on)
+        out << "usage page " << Hex4(u.usagePage) << ", usage " << Hex4(u.usage) << "\n";
     }
     return;
   }
-  throw BadInput("no collection has an input report with ID " + std::to_string(report[0]) +
-                 " of " + std::to_string(report.size()) + " bytes");
+  throw BadInput("no collection has an input report with ID " + std::to_string(report[0]) + " of " +
+                 std::to_string(report.size()) + " bytes");
 }
 
 void List(platform::Hid& hid, bool json, std::ostream& out) {
@@ -138,28 +139,30 @@ void List(platform::Hid& hid, bool json, std::ostream& out) {
   bool first = true;
   for (const auto& info : *interfaces) {
     std::optional<platform::HidCapabilities> caps;
-    if (auto dev = hid.Open(info.path, platform::HidOpenMode::Synchronous)) caps = dev->Capabilities();
+    if (auto dev = hid.Open(info.path, platform::HidOpenMode::Synchronous))
+      caps = dev->Capabilities();
     if (json) {
-      out << (first ? "" : ", ") << "{\"path\": " << JsonString(info.path) << ", \"hardware_ids\": [";
+      out << (first ? "" : ", ") << "{\"path\": " << JsonString(info.path)
+          << ", \"hardware_ids\": [";
       for (std::size_t i = 0; i < info.hardwareIds.size(); ++i)
         out << (i ? ", " : "") << JsonString(info.hardwareIds[i]);
       out << "]";
       if (caps)
         out << ", \"usage_page\": " << caps->usagePage << ", \"usage\": " << caps->usage
-            << ", \"input_len\": " << caps->inputReportByteLength << ", \"output_len\": "
-            << caps->outputReportByteLength << ", \"feature_len\": " << caps->featureReportByteLength;
-      else
-        out << ", \"error\": \"cannot open or read its capabilities\"";
+            << ", \"input_len\": " << caps->inputReportByteLength
+            << ", \"output_len\": " << caps->outputReportByteLength
+            << ", \"feature_len\": " << caps->featureReportByteLength;
+      else out << ", \"error\": \"cannot open or read its capabilities\"";
       out << "}";
     } else {
       out << info.path << "\n";
       for (const auto& id : info.hardwareIds) out << "  id " << id << "\n";
       if (caps)
-        out << "  usage page " << Hex4(caps->usagePage) << ", usage " << Hex4(caps->usage) << ", input "
-            << caps->inputReportByteLength << ", output " << caps->outputReportByteLength << ", feature "
-            << caps->featureReportByteLength << " bytes\n";
-      else
-        out << "  (cannot open or read its capabilities)\n";
+        out << "  usage page " << Hex4(caps->usagePage) << ", usage " << Hex4(caps->usage)
+            << ", input " << caps->inputReportByteLength << ", output "
+            << caps->outputReportByteLength << ", feature " << caps->featureReportByteLength
+            << " bytes\n";
+      else out << "  (cannot open or read its capabilities)\n";
     }
     first = false;
   }
@@ -168,17 +171,16 @@ void List(platform::Hid& hid, bool json, std::ostream& out) {
 
 }  // namespace
 
-int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out, std::ostream& err) {
+int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out,
+             std::ostream& err) {
   try {
     std::vector<std::string> words;
     bool json = false;
     for (const auto& a : args) {
-      if (a == "--json")
-        json = true;
+      if (a == "--json") json = true;
       else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
         throw BadInput("unknown option " + a + "\n" + kUsage);
-      else
-        words.push_back(a);
+      else words.push_back(a);
     }
     if (words.empty()) throw BadInput(kUsage);
     const std::string& cmd = words[0];

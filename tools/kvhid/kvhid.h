@@ -13,6 +13,7 @@
 namespace kv::tools {
 
 // Returns the exit status. `hid` is the native HID service, or null where there is none.
-int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out, std::ostream& err);
+int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out,
+             std::ostream& err);
 
 }  // namespace kv::tools

@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
 #ifdef KV_HAVE_NATIVE_HID
   hid = kv::platform::OpenNativeHid();
 #endif
-  return kv::tools::RunKvhid(std::vector<std::string>(argv + 1, argv + argc), hid.get(), std::cout, std::cerr);
+  return kv::tools::RunKvhid(std::vector<std::string>(argv + 1, argv + argc), hid.get(), std::cout,
+                             std::cerr);
 }

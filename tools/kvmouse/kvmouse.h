@@ -11,9 +11,11 @@ namespace kv::kvmouse {
 
 // The reports (report ID first, 7 data bytes) a command sends, in order. Throws
 // std::invalid_argument with one sentence for a bad command or value.
-std::vector<std::vector<std::uint8_t>> ReportsFor(const std::string& command, const std::string& value);
+std::vector<std::vector<std::uint8_t>> ReportsFor(const std::string& command,
+                                                  const std::string& value);
 
 // Sends each report as one datagram to the socket; "" on success, else the reason.
-std::string Send(const std::string& socketPath, const std::vector<std::vector<std::uint8_t>>& reports);
+std::string Send(const std::string& socketPath,
+                 const std::vector<std::vector<std::uint8_t>>& reports);
 
 }  // namespace kv::kvmouse

@@ -18,8 +18,8 @@
 
 namespace {
 
-using nlohmann::json;
 using kv::TDM;
+using nlohmann::json;
 
 // Bad input: the message is the one line the user sees.
 class BadInput : public std::runtime_error {
@@ -142,7 +142,8 @@ json DumpJson(TDM& dm, kv::platform::Registry& registry) {
 
 void PrintDump(const json& d) {
   std::cout << "registry folder     " << d["registry_folder"].get<std::string>() << "\n"
-            << "ProfileID           " << (d["profile_id"].is_null() ? "(none)" : d["profile_id"].dump()) << "\n"
+            << "ProfileID           "
+            << (d["profile_id"].is_null() ? "(none)" : d["profile_id"].dump()) << "\n"
             << "current profile     " << d["current_game"] << "\n"
             << "language            " << d["current_language"] << "\n"
             << "profile group       " << d["current_profile_group"] << " (groups select profiles "
@@ -157,9 +158,9 @@ void PrintDump(const json& d) {
               << p["led"].dump() << "\n";
     int b = 0;
     for (const json& button : p["buttons"]) {
-      std::cout << "  button " << (b < 10 ? " " : "") << b << ": function " << button["function_code"]
-                << " kind " << button["function_kind"] << " type " << button["type_code"]
-                << " value " << button["value_code"] << "\n";
+      std::cout << "  button " << (b < 10 ? " " : "") << b << ": function "
+                << button["function_code"] << " kind " << button["function_kind"] << " type "
+                << button["type_code"] << " value " << button["value_code"] << "\n";
       ++b;
     }
   }
@@ -188,7 +189,8 @@ void PrintOptions(const json& o) {
     std::cout << k << " = " << o[k].get<std::string>() << "\n";
   std::cout << "no_logo = " << o["no_logo"] << "\n";
   for (const json& h : o["help_files"])
-    std::cout << "help file " << h[0].get<std::string>() << " = " << h[1].get<std::string>() << "\n";
+    std::cout << "help file " << h[0].get<std::string>() << " = " << h[1].get<std::string>()
+              << "\n";
   for (const json& id : o["include_hid_devices"])
     std::cout << "include device " << id.get<std::string>() << "\n";
 }
@@ -232,7 +234,8 @@ void Notify(kv::platform::MessageWindows* windows, std::uint32_t msg, std::intpt
 int Run(const Command& c) {
   std::unique_ptr<kv::platform::NativeCore> core = kv::platform::OpenNativeCore();
   TDM dm(core->registry(), core->paths(), core->clock());
-  if (!dm.StartupError().empty()) throw std::runtime_error("the store could not be started: " + dm.StartupError());
+  if (!dm.StartupError().empty())
+    throw std::runtime_error("the store could not be started: " + dm.StartupError());
 
   if (c.name == "dump") {
     const json d = DumpJson(dm, core->registry());

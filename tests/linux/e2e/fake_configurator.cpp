@@ -11,12 +11,14 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   kv::platform::linux_::QtEventLoop loop;
   kv::platform::linux_::DbusWindows windows(loop, QDBusConnection::sessionBus());
-  auto window = windows.Create("TKVCFGMAIN", [&](const kv::platform::WindowMessage& m) -> std::intptr_t {
-    std::printf("%u %llu %lld\n", m.msg, static_cast<unsigned long long>(m.wParam), static_cast<long long>(m.lParam));
-    std::fflush(stdout);
-    if (m.msg == 7036) loop.Quit(0);
-    return 0;
-  });
+  auto window =
+      windows.Create("TKVCFGMAIN", [&](const kv::platform::WindowMessage& m) -> std::intptr_t {
+        std::printf("%u %llu %lld\n", m.msg, static_cast<unsigned long long>(m.wParam),
+                    static_cast<long long>(m.lParam));
+        std::fflush(stdout);
+        if (m.msg == 7036) loop.Quit(0);
+        return 0;
+      });
   if (!window) {
     std::fprintf(stderr, "kv_fake_configurator: cannot create the window (no session bus?)\n");
     return 1;

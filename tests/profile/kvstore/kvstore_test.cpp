@@ -47,8 +47,9 @@ class Kvstore : public ::testing::Test {
   Result Run(const std::string& args) {
     const fs::path out = root_ / "out", err = root_ / "err";
     const std::string cmd = "env -u XDG_CONFIG_HOME HOME='" + (root_ / "home").string() +
-                            "' KVMON_REGISTRY='" + Db() + "' '" + (root_ / "bin" / "kvstore").string() +
-                            "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+                            "' KVMON_REGISTRY='" + Db() + "' '" +
+                            (root_ / "bin" / "kvstore").string() + "' " + args + " >'" +
+                            out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(cmd.c_str());
     return {WEXITSTATUS(status), Slurp(out), Slurp(err)};
   }
@@ -58,7 +59,8 @@ class Kvstore : public ::testing::Test {
   // The store as the monitor's start-up reads it.
   std::unique_ptr<kv::TDM> StartStore() {
     registry_ = std::make_unique<kv::platform::linux_::SqliteRegistry>(Db());
-    paths_ = std::make_unique<ToolPaths>((root_ / "bin").string() + "/", (root_ / "home" / "Documents").string());
+    paths_ = std::make_unique<ToolPaths>((root_ / "bin").string() + "/",
+                                         (root_ / "home" / "Documents").string());
     auto dm = std::make_unique<kv::TDM>(*registry_, *paths_, clock_);
     EXPECT_EQ(dm->StartupError(), "");
     return dm;
@@ -93,14 +95,17 @@ TEST_F(Kvstore, FirstDumpCreatesTheDefaultsAndReportsTheWholeStoreAsJson) {
   EXPECT_EQ(p3["file_version"], 259);
   EXPECT_EQ(p3["button_count"], 18);
   ASSERT_EQ(p3["buttons"].size(), 19u);
-  EXPECT_EQ(p3["buttons"][3], json({{"function_code", 30}, {"function_kind", 13}, {"type_code", 25}, {"value_code", 12}}));
+  EXPECT_EQ(
+      p3["buttons"][3],
+      json({{"function_code", 30}, {"function_kind", 13}, {"type_code", 25}, {"value_code", 12}}));
   ASSERT_EQ(p3["cpi"].size(), 11u);
   EXPECT_EQ(p3["cpi"][1], json({2000, 2000, 1}));
   EXPECT_EQ(p3["led"], json({255, 0, 255}));
   EXPECT_TRUE(fs::is_directory(root_ / "home" / "Documents" / "Profile" / "Profile5_Macros"));
 
   auto dm = StartStore();
-  registry_->CreateKey(kv::platform::RootKey::CurrentUser, dm->FOptionsFromConfigFile.ProfileRegFolder)
+  registry_
+      ->CreateKey(kv::platform::RootKey::CurrentUser, dm->FOptionsFromConfigFile.ProfileRegFolder)
       ->SetDword("ProfileID", 3);
   CloseStore();
   EXPECT_EQ(json::parse(Run("dump --json").out)["profile_id"], 3);
@@ -197,7 +202,8 @@ TEST_F(Kvstore, OptionsComeFromTheConfigBesideTheTool) {
   EXPECT_EQ(o["profile_reg_folder"], "software\\Acme");
   EXPECT_EQ(o["profile_name_prefix"], "G");
   EXPECT_EQ(o["no_logo"], 31);
-  EXPECT_EQ(o["help_files"], json::array({json::array({"en", "a.chm"}), json::array({"fr", "b.chm"})}));
+  EXPECT_EQ(o["help_files"],
+            json::array({json::array({"en", "a.chm"}), json::array({"fr", "b.chm"})}));
   EXPECT_EQ(o["include_hid_devices"], json({"HID\\VID_1234&PID_0001", "HID\\VID_1234"}));
   const json d = json::parse(Run("dump --json").out);
   EXPECT_EQ(d["registry_folder"], "software\\Acme");

@@ -56,10 +56,10 @@ class Monitor {
     si.cb = sizeof(si);
     std::wstring cmd = L"\"" + exe + L"\"";
     const std::wstring dir = exe.substr(0, exe.find_last_of(L'\\'));
-    if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi_))
+    if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                       &si, &pi_))
       CloseHandle(pi_.hThread);
-    else
-      pi_.hProcess = nullptr;
+    else pi_.hProcess = nullptr;
   }
   ~Monitor() {
     if (!pi_.hProcess) return;
@@ -82,7 +82,8 @@ class Monitor {
 
 std::optional<std::pair<DWORD, std::vector<BYTE>>> StoredValue(const wchar_t* name) {
   HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::nullopt;
   DWORD type = 0, size = 0;
   std::optional<std::pair<DWORD, std::vector<BYTE>>> out;
   if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
@@ -136,7 +137,8 @@ TEST_F(MonitorE2e, FirstStartWritesTheDefaultRecordsAndFoldersAndCloseEndsItWith
   // One macro folder per profile inside the profile folder.
   int macroFolders = 0;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(kv::path::ToFs(kv::path::Join(docs_, "Profile")), ec)) {
+  for (const auto& e :
+       std::filesystem::directory_iterator(kv::path::ToFs(kv::path::Join(docs_, "Profile")), ec)) {
     const std::string name = kv::path::FromFs(e.path().filename());
     if (e.is_directory() && name.size() > 7 && name.ends_with("_Macros")) ++macroFolders;
   }
@@ -206,7 +208,8 @@ TEST_F(MonitorE2e, StoredLanguageOneSwitchesTheTrayMenuToConfigAndExit) {
     });
     if (!cfg) return fail("no configurator window");
     HWND tray = nullptr;
-    if (!WaitFor([&] { return MonitorWindow() && (tray = FindWindowW(kTrayWindowClass, nullptr)); }))
+    if (!WaitFor(
+            [&] { return MonitorWindow() && (tray = FindWindowW(kTrayWindowClass, nullptr)); }))
       return fail("the monitor showed no tray icon");
     HWND popup = kvtest::RightClickTray(tray);
     if (!popup) return fail("the tray menu did not open");
@@ -220,7 +223,8 @@ TEST_F(MonitorE2e, StoredLanguageOneSwitchesTheTrayMenuToConfigAndExit) {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
       return fail("cannot open the store");
-    RegSetValueExW(key, L"allsettings.pfd", 0, REG_BINARY, all->second.data(), static_cast<DWORD>(all->second.size()));
+    RegSetValueExW(key, L"allsettings.pfd", 0, REG_BINARY, all->second.data(),
+                   static_cast<DWORD>(all->second.size()));
     RegCloseKey(key);
     SendMessageW(MonitorWindow(), kGlobalSettingsChanged, 0, 0);
 
@@ -228,7 +232,8 @@ TEST_F(MonitorE2e, StoredLanguageOneSwitchesTheTrayMenuToConfigAndExit) {
     if (!popup) return fail("the tray menu did not open again");
     after = kvtest::PopupCaptions(popup);
     kvtest::PressKeys(popup, {VK_DOWN, VK_DOWN, VK_RETURN});  // Exit
-    if (!WaitFor([&] { return heardExit.load(); })) return fail("Exit did not tell the configurator");
+    if (!WaitFor([&] { return heardExit.load(); }))
+      return fail("Exit did not tell the configurator");
   });
   const int code = kv::RunMonitor(native.platform());
   configurator.join();
@@ -259,8 +264,8 @@ std::optional<ToolRun> RunKvstore(const std::wstring& dir, const std::wstring& a
   const std::wstring exe = dir + L"\\kvstore.exe";
   std::wstring cmd = L"\"" + exe + L"\" " + args;
   PROCESS_INFORMATION pi{};
-  const bool started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                      nullptr, dir.c_str(), &si, &pi);
+  const bool started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, dir.c_str(), &si, &pi);
   CloseHandle(out);
   if (!started) {
     ADD_FAILURE() << "kvstore.exe did not start: error " << GetLastError();
@@ -284,7 +289,8 @@ class KvstoreE2e : public MonitorE2e {
  protected:
   void SetUp() override {
     MonitorE2e::SetUp();
-    ASSERT_TRUE(CopyFileW(FromBuild(KV_E2E_KVSTORE).c_str(), (dir_ + L"\\kvstore.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(FromBuild(KV_E2E_KVSTORE).c_str(), (dir_ + L"\\kvstore.exe").c_str(), FALSE));
   }
 };
 
