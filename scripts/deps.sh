@@ -12,7 +12,7 @@ pkgs=(
   qt6-base-dev libudev-dev libpulse-dev libasound2-dev libdbus-1-dev
   dbus dbus-x11 pulseaudio pulseaudio-utils xdg-user-dirs xvfb
   systemd libglib2.0-bin
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 if [ "${KV_DEPS_WINDOWS:-1}" != "0" ]; then
   pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 googletest)
