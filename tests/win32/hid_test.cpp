@@ -241,8 +241,9 @@ TEST_F(Win32HidPipeRead, AnIdleBlockedReadCostsNoProcessorTime) {
         while (spin.load()) {
         }
       },
-      20ms, 200ms, [&] { spin = false; });
-  ASSERT_GT(busy, 50ms) << "thread times are not measurable here";
+      20ms, 500ms, [&] { spin = false; });
+  // Other processes may take most of the cores; a spinner still accrues a share of the window.
+  ASSERT_GT(busy, 20ms) << "thread times are not measurable here";
 
   HidReadResult result;
   const auto idle = CpuOfThread([&] { result = pipe.device->Read(buf, *stop, 0); }, 50ms, 300ms,
