@@ -205,7 +205,9 @@ case "$mode" in
       grep '^- console' "$work/desc.log" | tail -n 20 | sed 's/^- console /  /' >&2
       exit 1
     fi
-    exit 0
+    # A descriptor that could not be plugged in is a failure of the run.
+    ! awk '$2 == "error"' "$work/desc.log" | grep -q .
+    exit $?
     ;;
 esac
 
