@@ -13,7 +13,9 @@
 # The Windows part needs the cross-build in build-win/ (built here when missing).
 # The Linux checks run in two machines at once: "kvhid reads kvmon idle udev latency" and "hook
 # usb". KV_KERNEL_CHECKS="GROUP..." runs only the groups named, in one machine. KV_KERNEL_KEEP=1
-# keeps the run's folder (the machines' logs) in /tmp.
+# keeps the run's folder (the machines' logs) in /tmp. KV_KERNEL_KVM=1 uses KVM where /dev/kvm
+# works (not on hosts that are themselves guests without nested virtualisation: there it hangs).
+# KV_KERNEL_TIMEOUT (seconds, default 420) bounds each machine.
 set -euo pipefail
 caller=$PWD
 cd "$(dirname "$0")/.."
@@ -30,7 +32,7 @@ while [ $# -gt 0 ]; do
       mode=descriptor; shift
       for f in "$@"; do case "$f" in /*) descriptors+=("$f") ;; *) descriptors+=("$caller/$f") ;; esac; done
       break ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "test-kernel.sh: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
