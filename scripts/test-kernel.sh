@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
       mode=descriptor; shift
       for f in "$@"; do case "$f" in /*) descriptors+=("$f") ;; *) descriptors+=("$caller/$f") ;; esac; done
       break ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "test-kernel.sh: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
