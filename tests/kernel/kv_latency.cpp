@@ -42,9 +42,9 @@ void DrainUhid(kvtest::UhidDevice& dev) {
 
 const std::vector<std::uint8_t> kPress{7, 8, 0, 0, 0, 0, 0, 0}, kRelease{7, 0, 0, 0, 0, 0, 0, 0};
 
-int Hidraw(int count, kvtest::UhidSpec spec) {
-  spec.product = 0x00F0;
-  kvtest::UhidDevice dev(spec);
+int Hidraw(int count, kvtest::UhidParams params) {
+  params.product = 0x00F0;
+  kvtest::UhidDevice dev(params);
   dev.Create();
   const std::string node = dev.WaitHidraw(5000);
   const int fd = node.empty() ? -1 : open(node.c_str(), O_RDONLY | O_CLOEXEC);
@@ -123,9 +123,9 @@ struct Pulse {
   }
 };
 
-int PulseMode(int count, const std::string& source, kvtest::UhidSpec spec) {
+int PulseMode(int count, const std::string& source, kvtest::UhidParams params) {
   Pulse pulse(source);
-  kvtest::UhidDevice dev(spec);
+  kvtest::UhidDevice dev(params);
   dev.Create();
   if (dev.WaitHidraw(5000).empty()) throw std::runtime_error("no hidraw node");
   // Until the monitor has the device open and reading, presses are lost: press until one counts.
@@ -159,16 +159,16 @@ int PulseMode(int count, const std::string& source, kvtest::UhidSpec spec) {
 int main(int argc, char** argv) {
   try {
     const std::string mode = argc > 1 ? argv[1] : "";
-    kvtest::UhidSpec spec;
-    spec.name = "kvtest latency";
+    kvtest::UhidParams params;
+    params.name = "kvtest latency";
     if (mode == "hidraw" && argc == 4) {
-      spec.descriptor = kvtest::LoadDescriptorFile(argv[3]);
-      return Hidraw(std::stoi(argv[2]), spec);
+      params.descriptor = kvtest::LoadDescriptorFile(argv[3]);
+      return Hidraw(std::stoi(argv[2]), params);
     }
     if (mode == "pulse" && argc == 6) {
-      spec.descriptor = kvtest::LoadDescriptorFile(argv[4]);
-      spec.product = std::stoul(argv[5], nullptr, 16);
-      return PulseMode(std::stoi(argv[2]), argv[3], spec);
+      params.descriptor = kvtest::LoadDescriptorFile(argv[4]);
+      params.product = std::stoul(argv[5], nullptr, 16);
+      return PulseMode(std::stoi(argv[2]), argv[3], params);
     }
     std::fprintf(stderr, "usage: kv_latency hidraw N DESCRIPTOR | pulse N SOURCE DESCRIPTOR PID\n");
     return 2;

@@ -74,16 +74,16 @@ bool Command(kvtest::UhidDevice& dev, const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  kvtest::UhidSpec spec;
+  kvtest::UhidParams params;
   std::vector<std::vector<std::uint8_t>> features;
   std::string file;
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string a = argv[i];
       const bool value = i + 1 < argc;
-      if (a == "--name" && value) spec.name = argv[++i];
-      else if (a == "--vid" && value) spec.vendor = std::stoul(argv[++i], nullptr, 16);
-      else if (a == "--pid" && value) spec.product = std::stoul(argv[++i], nullptr, 16);
+      if (a == "--name" && value) params.name = argv[++i];
+      else if (a == "--vid" && value) params.vendor = std::stoul(argv[++i], nullptr, 16);
+      else if (a == "--pid" && value) params.product = std::stoul(argv[++i], nullptr, 16);
       else if (a == "--feature" && value) features.push_back(kvtest::ParseHexBytes(argv[++i]));
       else if (file.empty() && a[0] != '-') file = a;
       else
@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
             "usage: kv_uhid [--name N] [--vid HEX] [--pid HEX] [--feature HEX]... DESCRIPTOR-FILE");
     }
     if (file.empty()) throw std::runtime_error("no descriptor file given");
-    spec.descriptor = kvtest::LoadDescriptorFile(file);
-    kvtest::UhidDevice dev(spec);
+    params.descriptor = kvtest::LoadDescriptorFile(file);
+    kvtest::UhidDevice dev(params);
     for (auto& f : features) dev.AnswerFeature(f);
     Plug(dev);
     // Commands arrive through a pipe: no stdio read-ahead, or lines would wait in its buffer.

@@ -89,7 +89,7 @@ std::string HexBytes(const std::uint8_t* data, std::size_t n) {
   return s;
 }
 
-UhidDevice::UhidDevice(UhidSpec spec) : spec_(std::move(spec)) {
+UhidDevice::UhidDevice(UhidParams params) : params_(std::move(params)) {
   fd_ = open("/dev/uhid", O_RDWR | O_CLOEXEC);
   if (fd_ < 0)
     throw std::runtime_error(std::string("cannot open /dev/uhid: ") + std::strerror(errno));
@@ -109,19 +109,19 @@ void UhidDevice::Create() {
   uhid_event ev{};
   ev.type = UHID_CREATE2;
   std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name, "%s",
-                spec_.name.c_str());
+                params_.name.c_str());
   std::snprintf(reinterpret_cast<char*>(ev.u.create2.phys), sizeof ev.u.create2.phys, "kvtest/%d",
                 getpid());
   // A fresh unique string per plug lets WaitHidraw find this device's node among the others.
   uniq_ = "kvtest-" + std::to_string(getpid()) + "-" + std::to_string(++generation_);
   std::snprintf(reinterpret_cast<char*>(ev.u.create2.uniq), sizeof ev.u.create2.uniq, "%s",
                 uniq_.c_str());
-  ev.u.create2.rd_size = static_cast<std::uint16_t>(spec_.descriptor.size());
-  ev.u.create2.bus = spec_.bus;
-  ev.u.create2.vendor = spec_.vendor;
-  ev.u.create2.product = spec_.product;
-  ev.u.create2.version = spec_.version;
-  std::memcpy(ev.u.create2.rd_data, spec_.descriptor.data(), spec_.descriptor.size());
+  ev.u.create2.rd_size = static_cast<std::uint16_t>(params_.descriptor.size());
+  ev.u.create2.bus = params_.bus;
+  ev.u.create2.vendor = params_.vendor;
+  ev.u.create2.product = params_.product;
+  ev.u.create2.version = params_.version;
+  std::memcpy(ev.u.create2.rd_data, params_.descriptor.data(), params_.descriptor.size());
   WriteEvent(fd_, ev);
   created_ = true;
 }

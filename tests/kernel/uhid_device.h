@@ -7,7 +7,7 @@
 
 namespace kvtest {
 
-struct UhidSpec {
+struct UhidParams {
   std::string name = "kvtest mouse";
   std::uint16_t bus = 3;  // BUS_USB
   std::uint32_t vendor = 0x4B56, product = 0x0001, version = 0x0100;
@@ -21,7 +21,7 @@ std::string HexBytes(const std::uint8_t* data, std::size_t n);
 
 class UhidDevice {
  public:
-  explicit UhidDevice(UhidSpec spec);
+  explicit UhidDevice(UhidParams params);
   ~UhidDevice();
   UhidDevice(const UhidDevice&) = delete;
   UhidDevice& operator=(const UhidDevice&) = delete;
@@ -42,7 +42,7 @@ class UhidDevice {
   void AnswerFeature(const std::vector<std::uint8_t>& report);
 
  private:
-  UhidSpec spec_;
+  UhidParams params_;
   int fd_ = -1;
   bool created_ = false;
   std::string uniq_;
