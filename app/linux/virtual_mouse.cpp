@@ -1,16 +1,118 @@
 #include "app/linux/virtual_mouse.h"
 
+#include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 namespace kv::app {
+
+using platform::linux_::HidNodeIds;
+using platform::linux_::HidrawFile;
+using platform::linux_::HidrawNode;
+using platform::linux_::HidrawOpener;
+
+// The mouse's one node. Each open gets a socket pair: reports go in at this end, one per
+// datagram, and come out of the reader's end one per read.
+class VirtualMouse::Node : public HidrawOpener, public std::enable_shared_from_this<Node> {
+ public:
+  static constexpr HidNodeIds kIds{0x0000, 0x0001, 0x0100, 1};
+
+  ~Node() override { Disconnect(); }
+
+  std::vector<HidrawNode> Nodes() override { return {{kNodeName, "", kIds, Descriptor()}}; }
+  std::optional<Opened> Open(const std::string& name) override;
+
+  // Hands one input report to every open of the node.
+  void Input(const std::uint8_t* report, std::size_t size) {
+    std::lock_guard lock(mutex_);
+    for (auto it = feeds_.begin(); it != feeds_.end();) {
+      // An open that was closed (EPIPE) is dropped; a full queue drops the report, as a hidraw
+      // node does when its reader falls behind.
+      if (send(*it, report, size, MSG_DONTWAIT | MSG_NOSIGNAL) < 0 && errno == EPIPE) {
+        close(*it);
+        it = feeds_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // The mouse is gone: readers get what was queued, then "gone".
+  void Disconnect() {
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+    for (int fd : feeds_) close(fd);
+    feeds_.clear();
+  }
+  bool Gone() {
+    std::lock_guard lock(mutex_);
+    return gone_;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool gone_ = false;
+  std::vector<int> feeds_;
+};
+
+// One open of the node.
+class VirtualMouse::File : public HidrawFile {
+ public:
+  File(std::shared_ptr<Node> node, int fd) : node_(std::move(node)), fd_(fd) {}
+  ~File() override { close(fd_); }
+  int PollDescriptor() const override { return fd_; }
+  ssize_t Read(std::uint8_t* buffer, std::size_t size) override {
+    const ssize_t n = recv(fd_, buffer, size, MSG_DONTWAIT);
+    if (n < 0) return -errno;
+    return n == 0 ? -EIO : n;  // the feeding end closed: the mouse is gone
+  }
+  // The mouse has no output reports: what it is sent is dropped.
+  ssize_t Write(const std::uint8_t*, std::size_t size) override {
+    return node_->Gone() ? -ENODEV : static_cast<ssize_t>(size);
+  }
+  int Ioctl(unsigned long request, void* argument) override {
+    if (node_->Gone()) return -ENODEV;
+    const auto& descriptor = VirtualMouse::Descriptor();
+    if (request == HIDIOCGRDESCSIZE) {
+      *static_cast<int*>(argument) = static_cast<int>(descriptor.size());
+      return 0;
+    }
+    if (request == HIDIOCGRDESC) {
+      auto* rd = static_cast<hidraw_report_descriptor*>(argument);
+      if (rd->size > HID_MAX_DESCRIPTOR_SIZE) return -EINVAL;
+      std::copy_n(descriptor.begin(), std::min<std::size_t>(rd->size, descriptor.size()),
+                  rd->value);
+      return 0;
+    }
+    if (_IOC_TYPE(request) == 'H' && (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0)) ||
+                                      _IOC_NR(request) == _IOC_NR(HIDIOCSFEATURE(0))))
+      return -EPIPE;  // no feature reports: the device refuses the request
+    return -ENOTTY;
+  }
+
+ private:
+  std::shared_ptr<Node> node_;
+  int fd_;
+};
+
+std::optional<HidrawOpener::Opened> VirtualMouse::Node::Open(const std::string& name) {
+  if (name != kNodeName) return std::nullopt;
+  int pair[2];
+  std::lock_guard lock(mutex_);
+  if (gone_ || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0)
+    return std::nullopt;
+  feeds_.push_back(pair[0]);
+  return Opened{kIds, std::make_unique<File>(shared_from_this(), pair[1])};
+}
 
 const std::vector<std::uint8_t>& VirtualMouse::Descriptor() {
   static const std::vector<std::uint8_t> d = {
@@ -41,7 +143,8 @@ VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketP
     throw std::runtime_error("cannot listen on " + socketPath_ + ": " + why);
   }
   try {
-    node_ = hid_.AddVirtual(kNodeName, {0x0000, 0x0001, 0x0100, 1}, Descriptor());
+    node_ = std::make_shared<Node>();
+    hid_.AddOpener(node_);
   } catch (...) {
     close(socket_);
     close(wake_);
@@ -55,7 +158,8 @@ VirtualMouse::~VirtualMouse() {
   const std::uint64_t one = 1;
   [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
   listener_.join();
-  hid_.RemoveVirtual(kNodeName);
+  hid_.RemoveOpener(node_);
+  node_->Disconnect();
   close(socket_);
   close(wake_);
   unlink(socketPath_.c_str());
@@ -72,7 +176,7 @@ void VirtualMouse::Listen() {
     if (fds[1].revents) return;
     const ssize_t n = recv(socket_, report, sizeof report, 0);
     // One datagram is one input report, report ID first; anything else is dropped.
-    if (n >= 2 && n <= 64) node_->Input(std::vector<std::uint8_t>(report, report + n));
+    if (n >= 2 && n <= 64) node_->Input(report, static_cast<std::size_t>(n));
   }
 }
 

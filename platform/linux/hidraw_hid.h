@@ -1,12 +1,13 @@
 #pragma once
-// HID on Linux: hidraw nodes found through sysfs, one interface per top-level collection of a
-// node's report descriptor, as Windows lists them. Input reports are filtered to the collection's
-// report IDs and padded to its input report length, so components see what they see on Windows.
-// Hardware IDs are made in the Windows form (HID\VID_xxxx&PID_xxxx&REV_xxxx&MI_xx&Colxx, then the
-// less specific forms) so that one config.ini include list serves both systems.
+// HID on Linux: hidraw nodes, one interface per top-level collection of a node's report
+// descriptor, as Windows lists them. Input reports are filtered to the collection's report IDs
+// and padded to its input report length, so components see what they see on Windows. Hardware
+// IDs are made in the Windows form (HID\VID_xxxx&PID_xxxx&REV_xxxx&MI_xx&Colxx, then the less
+// specific forms) so that one config.ini include list serves both systems.
 //
-// Virtual nodes (the --virtual-mouse of kvmon, and the tests) go through the same code: each open
-// of one is a packet socket that carries one report per read, as a hidraw node does.
+// The nodes come from openers (hidraw_node.h): the system's from sysfs and /dev, and any that a
+// program adds (a simulated device). Every node is read, written and asked for feature reports
+// through the same code, whichever opener it came from.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,36 +19,21 @@
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/linux/hidraw_node.h"
 
 namespace kv::platform::linux_ {
-
-// What identifies a HID device node besides its descriptor.
-struct HidNodeIds {
-  std::uint16_t vendorId = 0, productId = 0;
-  std::optional<std::uint16_t> revision;        // bcdDevice of a USB device
-  std::optional<std::uint8_t> interfaceNumber;  // bInterfaceNumber of a USB interface
-};
 
 // The hardware-ID list of one collection: `collection` is 1-based, 0 when the node has only
 // one top-level collection (Windows then adds no "&Colxx").
 std::vector<std::string> SynthesiseHardwareIds(const HidNodeIds& ids, int collection,
                                                std::uint16_t usagePage, std::uint16_t usage);
 
-// One hidraw node as sysfs describes it.
-struct HidrawNode {
-  std::string devNode;  // "/dev/hidraw3"
-  std::string sysDir;   // the HID device's sysfs folder
-  HidNodeIds ids;
-  std::vector<std::uint8_t> descriptor;
-};
-
-// Reads the hidraw nodes below `sysRoot` (normally "/sys"); device nodes are `devRoot`/hidrawN.
-// Nodes whose descriptor cannot be read are left out.
-std::vector<HidrawNode> ScanHidrawNodes(const std::string& sysRoot, const std::string& devRoot);
-
 class HidrawHid : public Hid {
  public:
-  explicit HidrawHid(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+  // The system's nodes.
+  HidrawHid();
+  // The nodes of `system` (none when it is nullptr) and of the openers added later.
+  explicit HidrawHid(std::shared_ptr<HidrawOpener> system);
   ~HidrawHid() override;
 
   bool Available() override { return true; }
@@ -56,41 +42,37 @@ class HidrawHid : public Hid {
   std::unique_ptr<HidDevice> Open(std::string_view path, HidOpenMode mode) override;
   std::unique_ptr<HidStopEvent> CreateStopEvent() override;
 
-  // A simulated device node. Its interfaces' paths are `name` (and name#colNN with several
-  // collections). Any thread.
-  class VirtualNode {
-   public:
-    // Hands one input report (report ID first, as the device sends it) to every open reader.
-    virtual void Input(const std::vector<std::uint8_t>& report) = 0;
-    virtual std::vector<std::vector<std::uint8_t>> Outputs() const = 0;
-    virtual std::vector<std::vector<std::uint8_t>> FeaturesSet() const = 0;
-    virtual void AnswerFeature(const std::vector<std::uint8_t>& report) = 0;
-    virtual std::size_t Readers() const = 0;  // reads waiting now
-    virtual ~VirtualNode() = default;
-  };
-  // Throws std::invalid_argument for a name in use and DescriptorError for a bad descriptor.
-  std::shared_ptr<VirtualNode> AddVirtual(const std::string& name, const HidNodeIds& ids,
-                                          const std::vector<std::uint8_t>& descriptor);
-  // Its readers fail as "not connected"; false when there was none of that name.
-  bool RemoveVirtual(const std::string& name);
-  // The interface paths a node (by device node or virtual name) has, from the last scan.
+  // Nodes that come and go with their opener (a simulated device); its set of nodes stays fixed
+  // while it is added. Their interfaces are listed from now on, and the node listener hears of
+  // their arrival. Throws
+  // std::invalid_argument when it is added already or a node of it has the name of a node of
+  // another added opener. Any thread.
+  void AddOpener(std::shared_ptr<HidrawOpener> opener);
+  // Its nodes are no longer listed or opened, and the node listener hears of their removal.
+  // Devices open on them keep their files (the opener ends those). False when it was not added.
+  bool RemoveOpener(const std::shared_ptr<HidrawOpener>& opener);
+
+  // The interface paths a node has, from the last scan or the opener's arrival.
   std::vector<std::string> PathsOfNode(const std::string& node);
-  // Told (on the adding or removing thread) when a virtual node comes or goes, with its paths.
-  using VirtualListener = std::function<void(bool arrived, const std::vector<std::string>& paths)>;
-  void SetVirtualListener(VirtualListener listener);
+  // Told (on the adding or removing thread) when an added opener's nodes come or go, with the
+  // paths of their interfaces.
+  using NodeListener = std::function<void(bool arrived, const std::vector<std::string>& paths)>;
+  void SetNodeListener(NodeListener listener);
 
  private:
   class Device;
   class StopEvent;
-  class Virtual;
-  struct Node;
-  std::shared_ptr<Node> FindNode(const std::string& node, bool rescan);
+  std::vector<std::shared_ptr<HidrawOpener>> Openers();
 
-  std::string sysRoot_, devRoot_;
+  std::shared_ptr<HidrawOpener> system_;
   std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Virtual>> virtuals_;
+  struct Added {
+    std::shared_ptr<HidrawOpener> opener;
+    std::vector<std::string> nodes;  // its node names when it was added
+  };
+  std::vector<Added> added_;
   std::map<std::string, std::vector<std::string>> knownPaths_;
-  VirtualListener listener_;
+  NodeListener listener_;
 };
 
 }  // namespace kv::platform::linux_

@@ -50,8 +50,9 @@ UdevDeviceNotifications::UdevDeviceNotifications(EventLoop& loop, HidrawHid& hid
         std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnUdev(); });
   }
-  // Virtual nodes come and go on whatever thread adds them; their notices join the main loop.
-  hid_.SetVirtualListener(
+  // Nodes of added openers come and go on whatever thread adds them; their notices join the main
+  // loop.
+  hid_.SetNodeListener(
       [&loop, state = state_](bool arrived, const std::vector<std::string>& paths) {
         for (const auto& path : paths) {
           DeviceChange change{arrived ? DeviceChangeKind::Arrival : DeviceChangeKind::Removal, true,
@@ -62,7 +63,7 @@ UdevDeviceNotifications::UdevDeviceNotifications(EventLoop& loop, HidrawHid& hid
 }
 
 UdevDeviceNotifications::~UdevDeviceNotifications() {
-  hid_.SetVirtualListener(nullptr);
+  hid_.SetNodeListener(nullptr);
   notifier_.reset();
   if (monitor_) udev_monitor_unref(monitor_);
   if (udev_) udev_unref(udev_);

@@ -1,7 +1,8 @@
 #pragma once
 // Device notifications on Linux: a udev monitor on the hidraw subsystem, watched from the main
 // loop (no thread of its own). Each hidraw node that comes or goes gives one notice per
-// interface (top-level collection); virtual nodes of the HID service give the same notices.
+// interface (top-level collection); the nodes of openers added to the HID service give the same
+// notices.
 #include <functional>
 #include <memory>
 #include <vector>

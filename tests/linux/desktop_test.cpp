@@ -7,9 +7,11 @@
 #include <QImage>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "app/linux/virtual_mouse.h"
+#include "linux/hidraw_test_node.h"
 #include "platform/linux/qt_desktop.h"
 #include "platform/linux/qt_loop.h"
 #include "platform/linux/udev_devices.h"
@@ -149,9 +151,9 @@ TEST(Kvmouse, CommandsMakeTheMouseReports) {
   EXPECT_NE(kv::kvmouse::Send("/nonexistent/kvmouse.sock", {{7, 1}}), "");
 }
 
-TEST(VirtualMouse, ReportsSentByKvmouseAreReadFromItsInterface) {
+TEST(VirtualMouse, ReportsSentByKvmouseAreReadFromItsInterfaceUntilItGoes) {
   TempDir t;
-  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  HidrawHid hid(nullptr);
   const std::string socket = t / "mouse.sock";
   VirtualMouse mouse(hid, socket);
   auto list = hid.Interfaces();
@@ -173,6 +175,26 @@ TEST(VirtualMouse, ReportsSentByKvmouseAreReadFromItsInterface) {
   ASSERT_EQ(dev->Read(buf, *stop, 0).status, HidReadStatus::Report);
   EXPECT_EQ(buf, (std::vector<std::uint8_t>{7, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_THROW(VirtualMouse(hid, t / "other.sock"), std::invalid_argument);  // one per service
+  // The mouse has no feature reports: asking for one fails rather than inventing an answer.
+  std::vector<std::uint8_t> feature = {9, 0, 0, 0};
+  EXPECT_NE(dev->GetFeature(feature), 0u);
+}
+
+TEST(VirtualMouse, ItsReadersSeeItGoAsAnUnpluggedDevice) {
+  TempDir t;
+  HidrawHid hid(nullptr);
+  auto mouse = std::make_unique<VirtualMouse>(hid, t / "mouse.sock");
+  auto dev = hid.Open(VirtualMouse::kNodeName, HidOpenMode::Overlapped);
+  ASSERT_NE(dev, nullptr);
+  auto stop = hid.CreateStopEvent();
+  std::vector<std::uint8_t> buf(8);
+  auto pending = std::async(std::launch::async, [&] { return dev->Read(buf, *stop, 0); });
+  mouse.reset();
+  const auto r = pending.get();
+  EXPECT_EQ(r.status, HidReadStatus::NotConnected);
+  EXPECT_NE(dev->WriteOutput(std::vector<std::uint8_t>{7, 1}), 0u);
+  EXPECT_EQ(hid.Interfaces()->size(), 0u);
+  EXPECT_EQ(hid.Open(VirtualMouse::kNodeName, HidOpenMode::Overlapped), nullptr);
 }
 
 }  // namespace
@@ -182,7 +204,7 @@ namespace {
 TEST(DeviceNotices, EachCollectionOfANodeArrivesAndLeavesOnTheMainLoop) {
   kv::test::EnsureQtApp();
   QtEventLoop loop;
-  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
+  HidrawHid hid(nullptr);
   UdevDeviceNotifications devices(loop, hid);
   std::vector<std::pair<DeviceChangeKind, std::string>> seen;
   bool offMain = false;
@@ -193,20 +215,23 @@ TEST(DeviceNotices, EachCollectionOfANodeArrivesAndLeavesOnTheMainLoop) {
   ASSERT_NE(subscription, nullptr);
   // Added and removed on another thread, as the virtual mouse's owner may do.
   std::thread([&] {
-    hid.AddVirtual("virtual/two", {},
-                   {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x30, 0x75, 0x08,
-                    0x95, 0x01, 0x81, 0x02, 0xC0, 0x06, 0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01,
-                    0x85, 0x07, 0x09, 0x01, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02, 0xC0});
-    hid.RemoveVirtual("virtual/two");
+    auto node = std::make_shared<kv::test::HidrawTestNode>(
+        "test/two", HidNodeIds{},
+        std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x01, 0x09,
+                                  0x30, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0, 0x06,
+                                  0xA0, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x07, 0x09,
+                                  0x01, 0x75, 0x08, 0x95, 0x07, 0x81, 0x02, 0xC0});
+    hid.AddOpener(node);
+    hid.RemoveOpener(node);
   }).join();
   loop.Post([&] { loop.Quit(0); });
   loop.Run();
   EXPECT_FALSE(offMain);
   using K = DeviceChangeKind;
-  EXPECT_EQ(seen, (std::vector<std::pair<K, std::string>>{{K::Arrival, "virtual/two#col01"},
-                                                          {K::Arrival, "virtual/two#col02"},
-                                                          {K::Removal, "virtual/two#col01"},
-                                                          {K::Removal, "virtual/two#col02"}}));
+  EXPECT_EQ(seen, (std::vector<std::pair<K, std::string>>{{K::Arrival, "test/two#col01"},
+                                                          {K::Arrival, "test/two#col02"},
+                                                          {K::Removal, "test/two#col01"},
+                                                          {K::Removal, "test/two#col02"}}));
 }
 
 }  // namespace

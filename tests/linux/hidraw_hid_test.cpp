@@ -1,6 +1,7 @@
-// The Linux HID service: the shared HID contract on virtual nodes (which read through the same
-// code as hidraw nodes), and what only Linux does: sysfs enumeration, hardware IDs in the
-// Windows form, one interface per top-level collection with reports filtered and padded.
+// The Linux HID service: the shared HID contract on test nodes that answer as hidraw nodes do
+// (so the same read, write and feature code runs as on a kernel node), and what only Linux does:
+// sysfs enumeration, hardware IDs in the Windows form, one interface per top-level collection
+// with reports filtered and padded, and nodes that come and go with their opener.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,30 +9,37 @@
 #include <filesystem>
 #include <fstream>
 
+#include "linux/hidraw_test_node.h"
 #include "platform/hid_contract.h"
 #include "platform/linux/hidraw_hid.h"
 
 using namespace kv::platform;
 using namespace kv::platform::linux_;
+using kv::test::HidrawTestNode;
 namespace fs = std::filesystem;
 
 namespace {
 
 struct HidrawEnv {
-  HidrawHid hid_{"/nonexistent-sys", "/nonexistent-dev"};
-  std::map<std::string, std::shared_ptr<HidrawHid::VirtualNode>> nodes;
+  HidrawHid hid_{nullptr};
+  std::map<std::string, std::shared_ptr<HidrawTestNode>> nodes;
   int next = 0;
   Hid& hid() { return hid_; }
   bool CanPlug() { return true; }
   std::string Plug(const std::vector<std::uint8_t>& descriptor) {
-    const std::string name = "virtual/contract" + std::to_string(++next);
-    nodes[name] = hid_.AddVirtual(name, {0x1234, 0x5678, 0x0100, 1}, descriptor);
+    const std::string name = "test/contract" + std::to_string(++next);
+    nodes[name] =
+        std::make_shared<HidrawTestNode>(name, HidNodeIds{0x1234, 0x5678, 0x0100, 1}, descriptor);
+    hid_.AddOpener(nodes[name]);
     return name;
   }
   void Input(const std::string& path, const std::vector<std::uint8_t>& report) {
     nodes[path]->Input(report);
   }
-  void Unplug(const std::string& path) { hid_.RemoveVirtual(path); }
+  void Unplug(const std::string& path) {
+    nodes[path]->Unplug();
+    hid_.RemoveOpener(nodes[path]);
+  }
   std::vector<std::vector<std::uint8_t>> Outputs(const std::string& path) {
     return nodes[path]->Outputs();
   }
@@ -42,7 +50,7 @@ struct HidrawEnv {
     nodes[path]->AnswerFeature(r);
   }
   void WaitForReader(const std::string& path) {
-    for (int i = 0; i < 5000 && nodes[path]->Readers() == 0; ++i) usleep(1000);
+    for (int i = 0; i < 5000 && !nodes[path]->ReaderWaiting(); ++i) usleep(1000);
   }
 };
 
@@ -78,19 +86,21 @@ const std::vector<std::uint8_t> kTwoCollections = {
 };
 
 TEST(HidrawInterfaces, EachCollectionIsAnInterfaceThatSeesOnlyItsOwnReportsPadded) {
-  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
-  auto node = hid.AddVirtual("virtual/mouse", {0x3151, 0x4002, 0x0105, 1}, kTwoCollections);
+  HidrawHid hid(nullptr);
+  auto node = std::make_shared<HidrawTestNode>("test/mouse", HidNodeIds{0x3151, 0x4002, 0x0105, 1},
+                                               kTwoCollections);
+  hid.AddOpener(node);
   auto list = hid.Interfaces();
   ASSERT_TRUE(list);
   ASSERT_EQ(list->size(), 2u);
-  EXPECT_EQ((*list)[0].path, "virtual/mouse#col01");
-  EXPECT_EQ((*list)[1].path, "virtual/mouse#col02");
+  EXPECT_EQ((*list)[0].path, "test/mouse#col01");
+  EXPECT_EQ((*list)[1].path, "test/mouse#col02");
   EXPECT_EQ((*list)[1].hardwareIds.front(), "HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02");
-  EXPECT_EQ(hid.Open("virtual/mouse", HidOpenMode::Synchronous), nullptr);  // needs its collection
-  EXPECT_EQ(hid.Open("virtual/mouse#col03", HidOpenMode::Synchronous), nullptr);
+  EXPECT_EQ(hid.Open("test/mouse", HidOpenMode::Synchronous), nullptr);  // needs its collection
+  EXPECT_EQ(hid.Open("test/mouse#col03", HidOpenMode::Synchronous), nullptr);
 
-  auto vendor = hid.Open("virtual/mouse#col02", HidOpenMode::Overlapped);
-  auto mouse = hid.Open("virtual/mouse#col01", HidOpenMode::Overlapped);
+  auto vendor = hid.Open("test/mouse#col02", HidOpenMode::Overlapped);
+  auto mouse = hid.Open("test/mouse#col01", HidOpenMode::Overlapped);
   ASSERT_TRUE(vendor && mouse);
   EXPECT_EQ(vendor->Capabilities()->inputReportByteLength, 8);
   EXPECT_EQ(mouse->Capabilities()->usage, 2);
@@ -119,13 +129,34 @@ TEST(HidrawInterfaces, EachCollectionIsAnInterfaceThatSeesOnlyItsOwnReportsPadde
   EXPECT_EQ(small, (std::vector<std::uint8_t>{7, 1, 2, 3}));
 }
 
-TEST(HidrawInterfaces, AVirtualNodeCannotBeAddedTwiceOrWithABadDescriptor) {
-  HidrawHid hid("/nonexistent-sys", "/nonexistent-dev");
-  hid.AddVirtual("v", {}, kTwoCollections);
-  EXPECT_THROW(hid.AddVirtual("v", {}, kTwoCollections), std::invalid_argument);
-  EXPECT_THROW(hid.AddVirtual("w", {}, {0xA1, 0x01}), std::exception);  // unbalanced collection
-  EXPECT_FALSE(hid.RemoveVirtual("w"));
-  EXPECT_TRUE(hid.RemoveVirtual("v"));
+TEST(HidrawInterfaces, AnOpenerIsAddedOnceAndNoNodeNameTwice) {
+  HidrawHid hid(nullptr);
+  auto v = std::make_shared<HidrawTestNode>("v", HidNodeIds{}, kTwoCollections);
+  hid.AddOpener(v);
+  EXPECT_THROW(hid.AddOpener(v), std::invalid_argument);
+  EXPECT_THROW(hid.AddOpener(std::make_shared<HidrawTestNode>("v", HidNodeIds{}, kTwoCollections)),
+               std::invalid_argument);
+  // A node whose descriptor does not parse (an unbalanced collection) is neither listed nor opened.
+  auto w =
+      std::make_shared<HidrawTestNode>("w", HidNodeIds{}, std::vector<std::uint8_t>{0xA1, 0x01});
+  hid.AddOpener(w);
+  EXPECT_EQ(hid.Interfaces()->size(), 2u);
+  EXPECT_EQ(hid.Open("w", HidOpenMode::Synchronous), nullptr);
+  EXPECT_TRUE(hid.RemoveOpener(w));
+  EXPECT_FALSE(hid.RemoveOpener(w));
+  EXPECT_TRUE(hid.RemoveOpener(v));
+  EXPECT_EQ(hid.Interfaces()->size(), 0u);
+  EXPECT_EQ(hid.Open("v#col01", HidOpenMode::Synchronous), nullptr);
+}
+
+TEST(HidrawInterfaces, ANodeWhoseDescriptorTheOpenNodeDoesNotGiveIsNotOpened) {
+  HidrawHid hid(nullptr);
+  auto node = std::make_shared<HidrawTestNode>("n", HidNodeIds{}, contract::kVendorDescriptor);
+  hid.AddOpener(node);
+  EXPECT_NE(hid.Open("n", HidOpenMode::Synchronous), nullptr);
+  node->RefuseDescriptor();
+  EXPECT_EQ(hid.Interfaces()->size(), 1u);  // listed from what the opener says
+  EXPECT_EQ(hid.Open("n", HidOpenMode::Synchronous), nullptr);
 }
 
 // A sysfs tree laid out as the kernel does for a USB mouse: the hidraw class entry links to the
@@ -178,7 +209,8 @@ TEST_F(SysfsFixture, NodesAreReadWithTheirUsbInterfaceAndRevision) {
 }
 
 TEST_F(SysfsFixture, InterfacesListEachCollectionWithWindowsStyleIdsAndSkipBadNodes) {
-  HidrawHid hid((root / "sys").string(), (root / "dev").string());
+  HidrawHid hid(
+      std::make_shared<SysfsHidrawOpener>((root / "sys").string(), (root / "dev").string()));
   auto list = hid.Interfaces();
   ASSERT_TRUE(list);
   ASSERT_EQ(list->size(), 2u);
@@ -190,13 +222,18 @@ TEST_F(SysfsFixture, InterfacesListEachCollectionWithWindowsStyleIdsAndSkipBadNo
                 "HID\\VID_3151&PID_4002&REV_0105&MI_01&Col02", "HID\\VID_3151&PID_4002&MI_01&Col02",
                 "HID\\VID_3151&UP:FFA0_U:0001", "HID_DEVICE_UP:FFA0_U:0001", "HID_DEVICE"}));
   EXPECT_EQ(hid.PathsOfNode(dev), (std::vector<std::string>{dev + "#col01", dev + "#col02"}));
-  // There is no device node in the fixture: the path is known but cannot be opened.
+  // There is no device node in the fixture: the path is known but cannot be opened. Nor can a
+  // file in its place that does not answer the hidraw requests.
+  EXPECT_EQ(hid.Open(dev + "#col02", HidOpenMode::Synchronous), nullptr);
+  fs::create_directories(root / "dev");
+  Write(root / "dev/hidraw5", "not a device");
   EXPECT_EQ(hid.Open(dev + "#col02", HidOpenMode::Synchronous), nullptr);
 }
 
 TEST(HidrawInterfaces, PathsOutsideTheDeviceFolderAreRefused) {
-  HidrawHid hid("/sys", "/dev");
+  HidrawHid hid;
   EXPECT_EQ(hid.Open("/dev/null", HidOpenMode::Synchronous), nullptr);
+  EXPECT_EQ(hid.Open("/dev/hidraw", HidOpenMode::Synchronous), nullptr);
   EXPECT_EQ(hid.Open("/dev/hidraw0/../null", HidOpenMode::Synchronous), nullptr);
   EXPECT_EQ(hid.Open("/etc/passwd", HidOpenMode::Synchronous), nullptr);
 }
