@@ -68,6 +68,9 @@ std::optional<std::vector<std::uint8_t>> ReadDescriptor(HidrawFile& file) {
   return std::vector<std::uint8_t>(rd->value, rd->value + size);
 }
 
+// The length field of a hidraw feature request: longer reports cannot be asked for at all.
+constexpr std::size_t kMaxFeatureRequest = _IOC_SIZEMASK;
+
 }  // namespace
 
 std::vector<std::string> SynthesiseHardwareIds(const HidNodeIds& ids, int collection,
@@ -185,7 +188,7 @@ class HidrawHid::Device : public HidDevice {
     return static_cast<std::size_t>(n) == report.size() ? 0 : EIO;
   }
   std::uint32_t GetFeature(std::span<std::uint8_t> report) override {
-    if (report.empty()) return EINVAL;
+    if (report.empty() || report.size() > kMaxFeatureRequest) return EINVAL;
     std::vector<std::uint8_t> tmp(report.begin(), report.end());
     const int n = file_->Ioctl(HIDIOCGFEATURE(tmp.size()), tmp.data());
     if (n < 0) return static_cast<std::uint32_t>(-n);
@@ -195,7 +198,7 @@ class HidrawHid::Device : public HidDevice {
     return 0;
   }
   std::uint32_t SetFeature(std::span<const std::uint8_t> report) override {
-    if (report.empty()) return EINVAL;
+    if (report.empty() || report.size() > kMaxFeatureRequest) return EINVAL;
     std::vector<std::uint8_t> tmp(report.begin(), report.end());
     const int n = file_->Ioctl(HIDIOCSFEATURE(tmp.size()), tmp.data());
     return n < 0 ? static_cast<std::uint32_t>(-n) : 0;

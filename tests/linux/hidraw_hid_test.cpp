@@ -159,6 +159,25 @@ TEST(HidrawInterfaces, ANodeWhoseDescriptorTheOpenNodeDoesNotGiveIsNotOpened) {
   EXPECT_EQ(hid.Open("n", HidOpenMode::Synchronous), nullptr);
 }
 
+TEST(HidrawFeatures, ReportsLongerThanARequestCanCarryAreRefusedBeforeReachingTheNode) {
+  HidrawHid hid(nullptr);
+  auto node = std::make_shared<HidrawTestNode>("n", HidNodeIds{}, contract::kVendorDescriptor);
+  hid.AddOpener(node);
+  auto dev = hid.Open("n", HidOpenMode::Synchronous);
+  ASSERT_NE(dev, nullptr);
+  // A feature request carries the report's length in 14 bits of its request number.
+  std::vector<std::uint8_t> huge(16384, 0);
+  huge[0] = 9;
+  EXPECT_EQ(dev->GetFeature(huge), static_cast<std::uint32_t>(EINVAL));
+  EXPECT_EQ(dev->SetFeature(huge), static_cast<std::uint32_t>(EINVAL));
+  EXPECT_EQ(node->FeatureRequests(), 0u);
+  std::vector<std::uint8_t> longest(16383, 0);
+  longest[0] = 9;
+  EXPECT_EQ(dev->SetFeature(longest), 0u);
+  ASSERT_EQ(node->FeaturesSet().size(), 1u);
+  EXPECT_EQ(node->FeaturesSet()[0].size(), 16383u);
+}
+
 // A sysfs tree laid out as the kernel does for a USB mouse: the hidraw class entry links to the
 // HID device, below the USB interface (bInterfaceNumber), below the USB device (bcdDevice).
 class SysfsFixture : public ::testing::Test {
