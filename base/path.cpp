@@ -1,6 +1,9 @@
 #include "base/path.h"
 
 #include <system_error>
+#include <type_traits>
+
+#include "base/utf16.h"
 
 namespace kv::path {
 
@@ -37,6 +40,12 @@ void SplitFolderAndName(std::string_view p, std::string& folder, std::string& na
 }
 
 std::filesystem::path ToFs(std::string_view p) {
+  // Where paths are wide the conversion throws on malformed UTF-8 (a text from a file or a
+  // record may hold some): it is replaced first. Elsewhere a path is bytes and passes unchanged.
+  if constexpr (std::is_same_v<std::filesystem::path::value_type, wchar_t>) {
+    const std::string valid = ToValidUtf8(p);
+    return std::filesystem::path(std::u8string(valid.begin(), valid.end()));
+  }
   return std::filesystem::path(std::u8string(p.begin(), p.end()));
 }
 

@@ -21,6 +21,7 @@ std::string Join(std::string_view folder, std::string_view name);
 void SplitFolderAndName(std::string_view p, std::string& folder, std::string& name);
 
 // UTF-8 string <-> std::filesystem::path without the host's narrow code page getting in between.
+// ToFs never throws: where paths are wide (Windows), malformed UTF-8 becomes U+FFFD.
 std::filesystem::path ToFs(std::string_view p);
 std::string FromFs(const std::filesystem::path& p);
 

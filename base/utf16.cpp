@@ -94,6 +94,20 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::string ToValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t cp = DecodeUtf8(text, i);
+    // A sequence that decoded to itself is copied as it stands; anything else is replaced.
+    if (cp != kReplacement || (i - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD"))
+      out.append(text.substr(start, i - start));
+    else AppendUtf8(out, kReplacement);
+  }
+  return out;
+}
+
 std::u16string ReadUtf16Field(const void* field, std::size_t units) {
   // Copy unit by unit: record fields may sit on odd offsets in a byte buffer.
   const auto* bytes = static_cast<const unsigned char*>(field);

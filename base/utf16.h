@@ -20,6 +20,8 @@ class TextFieldOverflow : public std::length_error {
 std::u16string Utf8ToUtf16(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The text itself when it is valid UTF-8; otherwise each malformed unit becomes U+FFFD.
+std::string ToValidUtf8(std::string_view text);
 
 // Reads a zero-terminated UTF-16LE text from a fixed field of `units` code units: the units up
 // to the first zero unit, or the whole field when it holds none.

@@ -84,6 +84,9 @@ class Paths {
   virtual std::string DocumentsDir() = 0;
   // Where "config.ini" is read from: by default ExecutableDir() + "config.ini".
   virtual std::string ConfigFile() { return ExecutableDir() + "config.ini"; }
+  // The text of a file that starts with no byte-order mark (config.ini), as UTF-8. Windows
+  // reads such a file in its ANSI code page; elsewhere it is taken as UTF-8. Never throws.
+  virtual std::string DecodeUnmarkedText(std::string_view bytes) { return std::string(bytes); }
 };
 
 // ---------------------------------------------------------------------------------------------
