@@ -330,6 +330,8 @@ int RunMonitor(platform::Platform& platform) {
   // finds the name taken and ends.
   auto guard = platform.instance.Acquire(kMonitorWindowClass);
   if (!guard) return 0;
+  if (const std::string why = ConfigFileProblem(platform.paths); !why.empty())
+    platform.debug.Write("options: " + why + "; the defaults apply");
   auto dm = std::make_unique<TDM>(platform);
   if (!dm->StartupError().empty()) platform.debug.Write("profile store: " + dm->StartupError());
   auto main = std::make_unique<TKVMonMain>(platform, *dm);

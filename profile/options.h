@@ -27,8 +27,11 @@ struct TOtherConfig {
   std::string OfficialWebsite;
 };
 
-// Each reads paths.ConfigFile() afresh.
+// Each reads paths.ConfigFile() afresh. A file that cannot be read, or is larger than an options
+// file can be, gives the defaults; ConfigFileProblem says why (empty when the file was read or
+// does not exist).
 TOptionsFromConfigFile LoadOptionsFromConfigFile(platform::Paths& paths);
+std::string ConfigFileProblem(platform::Paths& paths);
 TOtherConfig LoadOtherConfig(platform::Paths& paths);
 // The device IDs of [IncludeHIDDeviceList]: keys id1 to id101, ending at the first missing or
 // empty one.

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "platform/win32/wide.h"
 
 namespace kv::platform::win32 {
@@ -29,6 +31,28 @@ std::string Win32Paths::DocumentsDir() {
   std::string dir = Narrow(buffer);
   while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
   return dir;
+}
+
+std::string Win32Paths::DecodeUnmarkedText(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  // Converted in pieces, since the length argument is an int; a piece ends on a line feed,
+  // which is never the second byte of a double-byte character.
+  std::wstring text;
+  constexpr std::size_t kPiece = 1 << 20;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    std::size_t n = std::min(kPiece, bytes.size() - pos);
+    if (pos + n < bytes.size()) {
+      const std::size_t lf = bytes.substr(pos, n).rfind('\n');
+      if (lf != std::string_view::npos) n = lf + 1;
+    }
+    const int in = static_cast<int>(n);
+    const int out = MultiByteToWideChar(CP_ACP, 0, bytes.data() + pos, in, nullptr, 0);
+    const std::size_t at = text.size();
+    text.resize(at + static_cast<std::size_t>(out));
+    if (out > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data() + pos, in, text.data() + at, out);
+    pos += n;
+  }
+  return Narrow(text);
 }
 
 std::uint32_t Win32Clock::TickCount() { return GetTickCount(); }

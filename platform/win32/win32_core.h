@@ -10,6 +10,8 @@ class Win32Paths : public Paths {
   std::string ExecutableDir() override;
   // SHGetFolderPathW(CSIDL_PERSONAL).
   std::string DocumentsDir() override;
+  // The ANSI code page (GetACP), as GetPrivateProfileStringW reads a file without a mark.
+  std::string DecodeUnmarkedText(std::string_view bytes) override;
 };
 
 class Win32Clock : public Clock {

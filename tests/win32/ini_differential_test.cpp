@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "base/ini_file.h"
+#include "platform/win32/win32_core.h"
 #include "platform/win32/wide.h"
 
 using kv::platform::win32::Narrow;
+using namespace std::string_literals;
 using kv::platform::win32::Widen;
 
 namespace {
@@ -30,12 +33,13 @@ std::string WindowsLookup(const std::wstring& file, const std::string& section,
   return Narrow(std::wstring_view(buffer.data(), n));
 }
 
+// The key list as a Windows program reads it: zero-terminated names up to an empty one.
 std::vector<std::string> WindowsKeys(const std::wstring& file, const std::string& section) {
   std::wstring buffer(8192, L'\0');
   const DWORD n = GetPrivateProfileStringW(Widen(section).c_str(), nullptr, L"", buffer.data(),
                                            static_cast<DWORD>(buffer.size()), file.c_str());
   std::vector<std::string> keys;
-  for (std::size_t i = 0; i < n;) {
+  for (std::size_t i = 0; i < n && buffer[i] != L'\0';) {
     const std::size_t end = buffer.find(L'\0', i);
     keys.push_back(Narrow(std::wstring_view(buffer.data() + i, end - i)));
     i = end + 1;
@@ -108,6 +112,36 @@ std::vector<Case> Cases() {
        {{"s", "name"}, {"S", "k2"}, {"s", "none"}},
        {"s"}},
       {"empty_file", "", {{"a", "key"}}, {"a"}},
+      // An empty key name in the middle of a section and as its first key.
+      {"empty_names",
+       "[h]\r\nen=a.chm\r\n=nameless\r\nfr=b.chm\r\n  = blanks\r\n[first]\r\n=x\r\nen=y\r\n",
+       {{"h", ""}, {"h", "fr"}, {"first", ""}, {"first", "en"}},
+       {"h", "first"}},
+      // ASCII white space and ^Z are trimmed, a no-break space is not; a NUL ends a text.
+      {"spaces_and_nul",
+       "[w]\r\nv=\vx\f\r\nz=\x1Ay\x1A\r\nn=\xA0z\xA0\r\nnul=ab\0cd\r\n"
+       "\vk2\v=2\r\nq=\"ab\0c\"\r\n[nu\0l]\r\nq=1\r\n"s,
+       {{"w", "v"}, {"w", "z"}, {"w", "n"}, {"w", "nul"}, {"w", "k2"}, {"w", "q"}, {"nu", "q"}},
+       {"w", "nu"}},
+      // Files without a byte-order mark in the ANSI code pages 1252 and 936. Each reads the same
+      // on both sides in any code page; the code-page tests below say which one a run has.
+      {"cp1252",
+       "[Caf\xE9]\r\nname=Caf\xE9 cr\xE8me\r\nk\xFC=\xC0 la\r\n[\xC9t\xE9]\r\nk=1\r\n",
+       {{"Caf\xC3\xA9", "name"},
+        {"CAF\xC3\x89", "name"},
+        {"caf\xC3\xA9", "K\xC3\xBC"},
+        {"\xC3\x89t\xC3\xA9", "k"},
+        {"\xC3\xA9t\xC3\xA9", "k"}},
+       {"Caf\xC3\xA9", "\xC3\x89t\xC3\xA9"}},
+      // GBK: the second byte of a character may be "]" (0x81 0x5D), which must not end a header.
+      {"cp936",
+       "[\xD6\xD0\xCE\xC4]\r\n\xC3\xFB=\xD6\xB5\r\n[a\x81\x5D]\r\nk=\x81\x5D\r\n[\x81\x5D\r\nj="
+       "2\r\n",
+       {{"\xE4\xB8\xAD\xE6\x96\x87", "\xE5\x90\x8D"},
+        {"a\xE4\xB9\x9A", "k"},
+        {"a\xE4\xB9\x9A", "j"},
+        {"\xC2\x81", "j"}},
+       {"\xE4\xB8\xAD\xE6\x96\x87", "a\xE4\xB9\x9A"}},
   };
 }
 
@@ -123,7 +157,9 @@ TEST(IniDifferential, PortableReaderAnswersAsGetPrivateProfileStringW) {
       std::ofstream out(std::filesystem::path(file), std::ios::binary);
       out << c.bytes;
     }
-    const kv::IniFile ini = kv::IniFile::Load(Narrow(file));
+    const kv::IniFile ini = kv::IniFile::Load(Narrow(file), [](std::string_view bytes) {
+      return kv::platform::win32::Win32Paths().DecodeUnmarkedText(bytes);
+    });
     for (const auto& [section, key] : c.lookups) {
       for (const std::string def : {"<default>", "\"quoted default\""}) {
         EXPECT_EQ(ini.ReadString(section, key, def), WindowsLookup(file, section, key, def))
@@ -138,6 +174,30 @@ TEST(IniDifferential, PortableReaderAnswersAsGetPrivateProfileStringW) {
   EXPECT_EQ(kv::IniFile::Load(Narrow(none)).ReadString("a", "b", "d"),
             WindowsLookup(none, "a", "b", "d"));
   std::filesystem::remove_all(dir);
+}
+
+// The run's ANSI code page decides how a file without a mark reads. CTest runs this test once
+// per code page (KV_EXPECT_ACP and the locale that gives it), so neither page goes untested.
+TEST(IniDifferential, AnUnmarkedFileReadsInTheRunsAnsiCodePage) {
+  const char* expected = std::getenv("KV_EXPECT_ACP");
+  // The test entries that set the variable pass only when this test ran and passed.
+  if (!expected) GTEST_SKIP() << "runs under IniDifferentialCodePage<N> (KV_EXPECT_ACP)";
+  ASSERT_EQ(std::to_string(GetACP()), expected);
+  kv::platform::win32::Win32Paths paths;
+  const auto read = [&](std::string_view bytes, const char* section, const char* key) {
+    return kv::IniFile::Parse(bytes,
+                              [&](std::string_view b) { return paths.DecodeUnmarkedText(b); })
+        .ReadString(section, key, "<default>");
+  };
+  if (GetACP() == 1252) {
+    EXPECT_EQ(read("[s]\r\nprofileFolder=Caf\xE9\r\n", "s", "profileFolder"), "Caf\xC3\xA9");
+  } else {
+    ASSERT_EQ(GetACP(), 936u);
+    EXPECT_EQ(read("[\xD6\xD0]\r\nk=\xCE\xC4\r\n", "\xE4\xB8\xAD", "k"), "\xE6\x96\x87");
+    EXPECT_EQ(read("[a\x81\x5D]\r\nk=1\r\n", "a\xE4\xB9\x9A", "k"), "1");
+  }
+  // A byte-order mark overrides the code page.
+  EXPECT_EQ(read("\xEF\xBB\xBF[s]\r\nk=\xC3\xA9\r\n", "s", "k"), "\xC3\xA9");
 }
 
 }  // namespace

@@ -233,6 +233,8 @@ void Notify(kv::platform::MessageWindows* windows, std::uint32_t msg, std::intpt
 
 int Run(const Command& c) {
   std::unique_ptr<kv::platform::NativeCore> core = kv::platform::OpenNativeCore();
+  if (const std::string why = kv::ConfigFileProblem(core->paths()); !why.empty())
+    std::cerr << "kvstore: " << why << "; the defaults apply\n";
   TDM dm(core->registry(), core->paths(), core->clock());
   if (!dm.StartupError().empty())
     throw std::runtime_error("the store could not be started: " + dm.StartupError());
