@@ -1,6 +1,7 @@
 #include "profile/dm.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "base/path.h"
@@ -30,6 +31,12 @@ TDM::TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& 
                   &gxProfileGame4, &gxProfileGame5, &gxProfileSettingGroup, &gxProfileDefaultGame,
                   &gxProfileTest, &gxProfileRecordMacroInfo})
     *c = std::make_unique<TgxProfile>(registry_);
+  // The place of the other-configuration record inside a profile holds references that mean
+  // nothing once stored: storage carries zeros there.
+  for (auto* c : {&gxProfileGame1, &gxProfileGame2, &gxProfileGame3, &gxProfileGame4,
+                  &gxProfileGame5, &gxProfileDefaultGame, &gxProfileTest})
+    (*c)->SetUnstoredBytes(offsetof(TMouseProfileInfo, OtherConfig),
+                           sizeof(TMouseProfileInfo::OtherConfig));
   gxProfileAllSettingInfo->OnRestoreToDefault = [this](auto& s) {
     gxProfileAllSettingInfoRestoreToDefault(s);
   };

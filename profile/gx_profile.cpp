@@ -61,6 +61,22 @@ bool TgxProfile::RegistryUsable() const {
          !FKeyPath.empty() && !FFileName.empty();
 }
 
+namespace {
+
+void ZeroBytes(TgxProfile::Stream& image, std::size_t offset, std::size_t count) {
+  if (offset >= image.size()) return;
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(offset),
+              std::min(count, image.size() - offset), 0);
+}
+
+}  // namespace
+
+TgxProfile::Stream TgxProfile::StoredImage() const {
+  Stream image = FMemoryStream;
+  ZeroBytes(image, unstoredOffset_, unstoredCount_);
+  return image;
+}
+
 bool TgxProfile::LoadStreamFromRegistry() {
   if (!Before(OnBeforeLoadFromRegistry)) return false;
   if (!RegistryUsable()) return false;
@@ -84,7 +100,7 @@ bool TgxProfile::SaveStreamToRegistry() {
   if (!RegistryUsable()) return false;
   auto key = registry_.CreateKey(FRootKey, FKeyPath);
   if (!key) return false;
-  key->SetBinary(FFileName, FMemoryStream);
+  key->SetBinary(FFileName, StoredImage());
   After(OnAfterSaveToRegistry);
   return true;
 }
@@ -108,8 +124,9 @@ void TgxProfile::WriteFileFrom(const std::string& file) const {
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) throw ProfileFileError("cannot create \"" + file + "\"");
-    out.write(reinterpret_cast<const char*>(FMemoryStream.data()),
-              static_cast<std::streamsize>(FMemoryStream.size()));
+    const Stream image = StoredImage();
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     out.flush();
     if (!out) {
       out.close();
@@ -159,7 +176,9 @@ bool TgxProfile::SaveStreamToFile() {
 bool TgxProfile::SaveStreamToFile(const std::string& strFileWithPath) {
   std::string folder, name;
   path::SplitFolderAndName(strFileWithPath, folder, name);
-  if (!folder.empty() && !path::FolderExists(folder) && !path::CreateOneFolder(folder))
+  // A name without a folder is refused like an empty folder, rather than written wherever the
+  // working folder happens to be.
+  if (folder.empty() || (!path::FolderExists(folder) && !path::CreateOneFolder(folder)))
     return false;
   if (!Before(OnBeforeSaveToFile)) return false;
   WriteFileFrom(strFileWithPath);
@@ -170,7 +189,7 @@ bool TgxProfile::SaveStreamToFile(const std::string& strFileWithPath) {
 bool TgxProfile::PreSaveStreamToFile(const std::string& strFileWithPath) {
   std::string folder, name;
   path::SplitFolderAndName(strFileWithPath, folder, name);
-  if (!folder.empty() && !path::FolderExists(folder) && !path::CreateOneFolder(folder))
+  if (folder.empty() || (!path::FolderExists(folder) && !path::CreateOneFolder(folder)))
     return false;
   FFilePath = folder;
   FFileName = name;

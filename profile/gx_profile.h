@@ -35,6 +35,14 @@ class TgxProfile {
   // Resizes the image (new bytes zero) when the value differs from the current one.
   void SetSize(std::int64_t value);
 
+  // Bytes of the record that carry no data in storage (a place for run-time references): every
+  // save writes zeros there, whatever the image holds. Loads take the stored bytes as they are.
+  // Empty by default.
+  void SetUnstoredBytes(std::size_t offset, std::size_t count) {
+    unstoredOffset_ = offset;
+    unstoredCount_ = count;
+  }
+
   // Copies Count bytes over the start of the image, growing it when it is shorter.
   int Write(const void* Buffer, int Count);
   // Copies up to Count bytes from the start of the image; returns how many it copied.
@@ -71,6 +79,8 @@ class TgxProfile {
   void EnsureFilePathSep();
   void ReadFileInto(const std::string& file);
   void WriteFileFrom(const std::string& file) const;
+  // The image as it is stored: the unstored bytes zero.
+  Stream StoredImage() const;
 
   platform::Registry& registry_;
   Stream FMemoryStream;
@@ -79,6 +89,7 @@ class TgxProfile {
   std::string FFileName;
   std::string FFilePath;
   std::int64_t FSize = 0;
+  std::size_t unstoredOffset_ = 0, unstoredCount_ = 0;
 };
 
 }  // namespace kv

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 
@@ -206,6 +208,32 @@ TEST_F(DmOperations, DocumentsFoldersAreCreatedAndTheirAbsenceIsAnError) {
   EXPECT_THROW(dm->GetPersonalDocumentProfilePath(), ProfileFileError);
   sim.paths.SetDocumentsDir(path::Join(sim.paths.Root(), "no/such"));
   EXPECT_THROW(dm->GetPersonalDocumentProfilePath(), ProfileFileError);
+}
+
+TEST_F(DmOperations, StoredProfilesCarryZerosWhereTheirOtherConfigLies) {
+  auto dm = Start();
+  auto p = std::make_unique<TMouseProfileInfo>();
+  ASSERT_TRUE(dm->ReadProfileInfo(*p, 1));
+  std::memset(p->OtherConfig, 0xAB, sizeof p->OtherConfig);
+  p->ConfigInfo.ApplicationList[0] = 0x42;
+  ASSERT_TRUE(dm->SaveBackToProfileInfo(*p, 1));
+  ASSERT_TRUE(dm->SaveProfileInfoToRegistry(1));
+  const auto stored = Stored<TMouseProfileInfo>("Profile2.pfd");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->ConfigInfo.ApplicationList[0], 0x42);
+  EXPECT_EQ(std::count(std::begin(stored->OtherConfig), std::end(stored->OtherConfig), 0), 28);
+
+  ASSERT_TRUE(dm->SwitchToProfile(1));
+  std::memset(dm->FCurrentProfileInfo.OtherConfig, 0xCD, sizeof p->OtherConfig);
+  dm->SaveBackToCurrentProfileInfo();
+  const std::string file = path::Join(sim.paths.DocumentsDir(), "other.pfd");
+  dm->SaveCurrentProfileInfoToFile(file);
+  std::ifstream in(path::ToFs(file), std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(bytes.size(), sizeof(TMouseProfileInfo));
+  const auto other = bytes.begin() + offsetof(TMouseProfileInfo, OtherConfig);
+  EXPECT_EQ(std::count(other, other + 28, 0), 28);
+  EXPECT_EQ(bytes[offsetof(TMouseProfileInfo, ConfigInfo.ApplicationList)], 0x42);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -174,6 +175,43 @@ TEST_F(GxProfile, FileSavesRefuseMissingFoldersAndReportUnwritableTargets) {
   EXPECT_EQ(p.FileName(), "y.pfd");
   EXPECT_TRUE(p.SaveStreamToFile());
   EXPECT_FALSE(p.PreSaveStreamToFile(kv::path::Join(docs, "p/q/z.pfd")));
+
+  // A name without a folder is refused like an empty folder, wherever the process runs.
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(kv::path::ToFs(docs));
+  EXPECT_FALSE(p.SaveStreamToFile("bare.pfd"));
+  EXPECT_FALSE(p.PreSaveStreamToFile("bare.pfd"));
+  std::filesystem::current_path(cwd);
+  EXPECT_FALSE(kv::path::FileExists(kv::path::Join(docs, "bare.pfd")));
+  EXPECT_EQ(p.FileName(), "y.pfd") << "a refused PreSave keeps the old name";
+}
+
+TEST_F(GxProfile, UnstoredBytesAreSavedAsZerosAndLoadedAsStored) {
+  UseRegistry();
+  p.SetUnstoredBytes(10, 4);
+  const Bytes image = Pattern(20, 1);
+  Bytes stored = image;
+  std::fill(stored.begin() + 10, stored.begin() + 14, 0);
+  p.Write(image.data(), 20);
+  ASSERT_TRUE(p.SaveStreamToRegistry());
+  auto key = sim.registry.CreateKey(RootKey::CurrentUser, kKey);
+  EXPECT_EQ(key->QueryValue("Profile1.pfd")->data, stored);
+  EXPECT_EQ(p.MemoryStream(), image) << "the image in memory keeps its bytes";
+  const std::string file = kv::path::Join(docs, "u.pfd");
+  ASSERT_TRUE(p.SaveStreamToFile(file));
+  EXPECT_EQ(FileBytes(file), stored);
+
+  // A load takes the stored bytes unchanged, whatever another program left there.
+  key->SetBinary("Profile1.pfd", image);
+  p.MemoryStream().clear();
+  ASSERT_TRUE(p.LoadStreamFromRegistry());
+  EXPECT_EQ(p.MemoryStream(), image);
+
+  // A shorter image loses only the part of the range it has.
+  p.SetSize(12);
+  p.Write(image.data(), 12);
+  ASSERT_TRUE(p.SaveStreamToRegistry());
+  EXPECT_EQ(key->QueryValue("Profile1.pfd")->data, Bytes(stored.begin(), stored.begin() + 12));
 }
 
 TEST_F(GxProfile, WriteKeepsALongerImageAndSizeResizes) {

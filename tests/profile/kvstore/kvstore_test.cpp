@@ -143,7 +143,10 @@ TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotif
   EXPECT_EQ(b.FunctionCode, 28);
   EXPECT_EQ(b.TypeCode, 19);
   EXPECT_EQ(b.ValueCode, 1008);
-  // Put the three changed fields back: the rest must be identical byte for byte.
+  // The place of the other-configuration record is stored as zeros; put it and the three
+  // changed fields back: the rest must be identical byte for byte.
+  EXPECT_EQ(after->OtherConfig[3], 0);
+  after->OtherConfig[3] = before->OtherConfig[3];
   const kv::TBUTTONFUNCINFO& old = before->ConfigInfo.ButtonFuncInfo[5];
   b.FunctionCode = old.FunctionCode;
   b.TypeCode = old.TypeCode;
