@@ -66,8 +66,9 @@ class RegistryKey {
 class Registry {
  public:
   virtual ~Registry() = default;
-  // Opens the key, creating it and its missing parents. nullptr when that is not possible
-  // (unusable root, or the store refuses). Throws RegistryError when the store is broken.
+  // Opens the key for reading and writing, creating it and its missing parents. nullptr when
+  // that is not possible (unusable root, no right to write there, or the store refuses). Throws
+  // RegistryError when the store is broken.
   virtual std::unique_ptr<RegistryKey> CreateKey(RootKey root, std::string_view path) = 0;
   // Opens an existing key; nullptr when it does not exist.
   virtual std::unique_ptr<RegistryKey> OpenKey(RootKey root, std::string_view path) = 0;

@@ -122,17 +122,23 @@ std::unique_ptr<RegistryKey> Win32Registry::Open(RootKey root, std::string_view 
   if (!rootKey || path.empty()) return nullptr;
   const std::wstring full =
       Widen(sandbox_.empty() ? std::string(path) : sandbox_ + "\\" + std::string(path));
-  // Read and write where allowed; a key the user may only read (HKLM without rights) opens
-  // read-only, and writes to it then throw.
+  if (create) {
+    // The store's own open: with the right to write, or not at all. A key the user may only read
+    // (HKLM without rights, a key whose permissions say so) is a key that cannot be opened, and
+    // the store's soft rules for that case apply.
+    HKEY key = nullptr;
+    const LONG rc = RegCreateKeyExW(rootKey, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
+    return rc == ERROR_SUCCESS ? std::make_unique<Win32Key>(key) : nullptr;
+  }
+  // Read and write where allowed; a key the user may only read opens read-only, and writes to it
+  // then throw.
   for (REGSAM access : {KEY_READ | KEY_WRITE, KEY_READ}) {
     HKEY key = nullptr;
-    const LONG rc = create
-                        ? RegCreateKeyExW(rootKey, full.c_str(), 0, nullptr,
-                                          REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr)
-                        : RegOpenKeyExW(rootKey, full.c_str(), 0, access, &key);
+    const LONG rc = RegOpenKeyExW(rootKey, full.c_str(), 0, access, &key);
     if (rc == ERROR_SUCCESS) return std::make_unique<Win32Key>(key);
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return nullptr;
-    if (rc != ERROR_ACCESS_DENIED) Fail(create ? "creating key" : "opening key", path, rc);
+    if (rc != ERROR_ACCESS_DENIED) Fail("opening key", path, rc);
   }
   return nullptr;
 }
