@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "base/path.h"
+#include "base/strings.h"
 #include "base/utf16.h"
 #include "store_fixture.h"
 
@@ -180,6 +185,135 @@ TEST_F(Defaults, PartialResetsChangeOnlyTheirFieldsOfTheWorkingCopy) {
   EXPECT_FALSE(dm->IsProfileChanged(0));
   EXPECT_EQ(sim.registry.WriteCount(), writes);
   EXPECT_EQ(Image(*dm->gxProfileGame1)->ConfigInfo.ReportRate, 500) << "only the working copy";
+}
+
+// --- every field against the transcription in data/default_records.txt -----------------------
+
+constexpr std::uint8_t kMarker = 0xEE;
+
+struct Expected {
+  std::vector<std::pair<std::size_t, std::size_t>> zeros;                // offset, size
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> bytes;  // offset, bytes
+  std::vector<std::pair<std::size_t, double>> dates;
+};
+
+std::size_t Offset(const std::string& text) {
+  std::size_t sum = 0;
+  for (const std::string& term : Split(text, '+'))
+    sum += term[0] == 'B' ? 872 + 4168 * std::stoul(term.substr(1)) : std::stoul(term);
+  return sum;
+}
+
+// The file's records by name; `docs` and the separator fill in the texts of the group record.
+std::map<std::string, Expected> ReadTranscription(const std::string& docs) {
+  std::map<std::string, Expected> records;
+  std::ifstream file(KV_DEFAULT_RECORDS_FILE);
+  EXPECT_TRUE(file) << "cannot read " << KV_DEFAULT_RECORDS_FILE;
+  std::vector<std::string> current;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      current = Split(line.substr(1, line.find(']') - 1), ' ');
+      continue;
+    }
+    if (current.empty()) {
+      ADD_FAILURE() << "a line before any [record]: " << line;
+      continue;
+    }
+    // Three words, then the rest of the line (a text, a date's value, or a field's name).
+    std::istringstream in(line);
+    std::vector<std::string> w;
+    for (std::string word; w.size() < 3 && in >> word;) w.push_back(word);
+    std::string rest;
+    std::getline(in, rest);
+    rest = std::string(TrimBlanks(rest));
+    if (w.size() < 3) {
+      ADD_FAILURE() << "incomplete line: " << line;
+      continue;
+    }
+    for (const std::string& name : current) {
+      Expected& e = records[name];
+      if (w[0] == "zero") {
+        e.zeros.push_back({Offset(w[1]), std::stoul(w[2])});
+      } else if (w[0] == "text") {
+        std::string text = rest;
+        for (auto [from, to] : {std::pair<std::string, std::string>{"{docs}", docs},
+                                {"{sep}", std::string(1, path::kSep)}})
+          for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+            text.replace(at, from.size(), to);
+        std::vector<std::uint8_t> units;
+        for (char16_t u : Utf8ToUtf16(text) + u'\0')
+          units.insert(units.end(),
+                       {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8)});
+        EXPECT_LE(units.size(), 2 * std::stoul(w[2])) << line;
+        e.bytes.push_back({Offset(w[1]), units});
+      } else if (w[2] == "date") {
+        e.dates.push_back({Offset(w[0]), std::stod(rest)});
+      } else {
+        std::uint64_t v = std::stoull(w[2]);
+        std::vector<std::uint8_t> le;
+        for (std::size_t i = 0; i < std::stoul(w[1]); ++i, v >>= 8)
+          le.push_back(static_cast<std::uint8_t>(v));
+        e.bytes.push_back({Offset(w[0]), le});
+      }
+    }
+  }
+  return records;
+}
+
+// Compares an image with what its transcription says, byte by byte.
+void ExpectImage(const std::uint8_t* got, std::size_t size, const Expected& e,
+                 const std::string& name) {
+  SCOPED_TRACE(name);
+  std::vector<std::uint8_t> want(size, kMarker);
+  std::vector<bool> isDate(size, false);
+  for (auto [at, n] : e.zeros) std::fill_n(want.begin() + at, n, 0);
+  for (const auto& [at, b] : e.bytes) std::copy(b.begin(), b.end(), want.begin() + at);
+  for (auto [at, d] : e.dates) {
+    double stored = 0;
+    std::memcpy(&stored, got + at, sizeof stored);
+    EXPECT_NEAR(stored, d, 1e-9) << "date-time at " << at;  // 1e-9 days: well below 1 ms
+    std::fill_n(isDate.begin() + at, 8, true);
+  }
+  int reported = 0;
+  for (std::size_t i = 0; i < size && reported < 10; ++i)
+    if (!isDate[i] && got[i] != want[i]) {
+      ADD_FAILURE() << "byte " << i << " is " << int(got[i]) << ", expected " << int(want[i]);
+      ++reported;
+    }
+}
+
+TEST_F(Defaults, EveryHandlerWritesExactlyTheTranscribedFields) {
+  sim.clock.SetLocalTime({2026, 3, 14, 15, 9, 26, 535});
+  auto dm = Start();
+  const auto records = ReadTranscription(sim.paths.DocumentsDir());
+  for (const char* name : {"game0", "game1", "game2", "game3", "game4", "default", "test", "group",
+                           "all", "cpireset", "lightreset"})
+    ASSERT_TRUE(records.count(name)) << name;
+
+  const std::pair<const char*, TgxProfile*> components[] = {
+      {"game0", dm->gxProfileGame1.get()},       {"game1", dm->gxProfileGame2.get()},
+      {"game2", dm->gxProfileGame3.get()},       {"game3", dm->gxProfileGame4.get()},
+      {"game4", dm->gxProfileGame5.get()},       {"default", dm->gxProfileDefaultGame.get()},
+      {"test", dm->gxProfileTest.get()},         {"group", dm->gxProfileSettingGroup.get()},
+      {"all", dm->gxProfileAllSettingInfo.get()}};
+  for (auto [name, c] : components) {
+    const std::size_t size = std::string_view(name) == "group" ? sizeof(TProfileSettingGroup)
+                             : std::string_view(name) == "all" ? sizeof(TALLGAMESINFO)
+                                                               : sizeof(TMouseProfileInfo);
+    c->MemoryStream().assign(size, kMarker);
+    c->RestoreToDefault();
+    ASSERT_EQ(c->MemoryStream().size(), size) << name;
+    ExpectImage(c->MemoryStream().data(), size, records.at(name), name);
+  }
+
+  auto* working = reinterpret_cast<std::uint8_t*>(&dm->FCurrentProfileInfo);
+  std::fill_n(working, sizeof(TMouseProfileInfo), kMarker);
+  dm->RestoreToDefaultCPISetting();
+  ExpectImage(working, sizeof(TMouseProfileInfo), records.at("cpireset"), "cpireset");
+  std::fill_n(working, sizeof(TMouseProfileInfo), kMarker);
+  dm->RestoreToDefaultLightAndReportAdvancedSetting();
+  ExpectImage(working, sizeof(TMouseProfileInfo), records.at("lightreset"), "lightreset");
 }
 
 }  // namespace
