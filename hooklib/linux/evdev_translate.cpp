@@ -140,7 +140,14 @@ int VirtualKeyOfUsage(std::uint16_t page, std::uint16_t usage, bool extended, bo
     if (row.Extended != kNormalForm || row.HIDCode != usage || row.VKCode >= 256) continue;
     if (found == 0 || numLock) found = row.VKCode;
   }
-  return found;
+  if (found != 0) return found;
+  // A key whose only row is marked as the extended form although the keyboard does not flag it
+  // (the right Shift key).
+  for (const auto& row : normal)
+    if (row.Extended == kExtendedForm && !IsConsumerPageKey(row.VKCode) && row.HIDCode == usage &&
+        row.VKCode < 256)
+      return row.VKCode;
+  return 0;
 }
 
 std::uint32_t TickOf(const timeval& time) {

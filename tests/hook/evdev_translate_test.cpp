@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "hook/key_tables.h"
 #include "hooklib/linux/evdev_translate.h"
 
@@ -119,12 +121,30 @@ TEST(EvdevTranslate, KeypadKeysFollowNumLock) {
   EXPECT_FALSE(t.NumLock());
 }
 
+// Whether any row of the tables carries this usage of this page (Consumer page: the media and
+// launch keys; Keyboard page: every other row).
+bool TablesNameUsage(std::uint16_t page, std::uint16_t usage) {
+  for (const kv::KeyTable* table : {&KeyboardInfoTable(), &ExtendedKeyboardInfoTable()})
+    for (const auto& row : *table)
+      if (row.HIDCode == usage && IsConsumerPageKey(row.VKCode) == (page == 0x0C)) return true;
+  return false;
+}
+
 TEST(EvdevTranslate, EveryKeyTheTablesNameMapsBackToItsOwnUsage) {
+  std::set<std::pair<std::uint16_t, std::uint16_t>> reached;
+  int mapped = 0;
   for (unsigned key = 1; key < KEY_MAX; ++key) {
     const KeyPosition pos = PositionOfKey(key);
     if (pos.page == 0) continue;
     const int vk = VirtualKeyOfUsage(pos.page, pos.usage, pos.extended, true);
-    if (vk == 0) continue;  // a usage the tables do not list
+    if (vk == 0) {
+      // Left without a virtual key only when the tables have no row for its usage at all.
+      EXPECT_FALSE(TablesNameUsage(pos.page, pos.usage))
+          << "key " << key << " (usage " << pos.usage << " of page " << pos.page << ")";
+      continue;
+    }
+    ++mapped;
+    reached.insert({pos.page, pos.usage});
     const auto& row =
         pos.extended &&
                 ExtendedKeyboardInfoTable()[static_cast<std::size_t>(vk)].HIDCode == pos.usage
@@ -133,7 +153,20 @@ TEST(EvdevTranslate, EveryKeyTheTablesNameMapsBackToItsOwnUsage) {
     EXPECT_EQ(row.HIDCode, pos.usage) << "key " << key;
     EXPECT_EQ(IsConsumerPageKey(vk), pos.page == 0x0C) << "key " << key;
   }
+  // And the other way round: every usage the tables name comes from some key, but two that no
+  // Linux key has (the kernel reports a keyboard's Clear usage as Delete, and Keyboard LANG8 as
+  // no key at all).
+  const std::set<int> withoutLinuxKey = {156, 151};
+  for (const kv::KeyTable* table : {&KeyboardInfoTable(), &ExtendedKeyboardInfoTable()})
+    for (const auto& row : *table) {
+      if (row.HIDCode < 0 || withoutLinuxKey.count(row.HIDCode)) continue;
+      const std::uint16_t page = IsConsumerPageKey(row.VKCode) ? 0x0C : 0x07;
+      EXPECT_TRUE(reached.count({page, static_cast<std::uint16_t>(row.HIDCode)}))
+          << row.VKName << " usage " << row.HIDCode << " comes from no key";
+    }
+  EXPECT_GT(mapped, 100);
   EXPECT_EQ(VirtualKeyOfUsage(0x07, 4, false, true), 65);
+  EXPECT_EQ(VirtualKeyOfUsage(0x07, 229, false, true), 161);  // right Shift: not flagged extended
   EXPECT_EQ(VirtualKeyOfUsage(0x07, 226, false, true), 164);  // left Alt, not the mute key
   EXPECT_EQ(VirtualKeyOfUsage(0x0C, 226, true, true), 173);
   EXPECT_EQ(VirtualKeyOfUsage(0x07, 102, true, true), 255);

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <optional>
 #include <set>
+#include <sstream>
 
+#include "base/strings.h"
 #include "hook/key_tables.h"
 
 namespace kv {
@@ -56,6 +60,78 @@ TEST(KeyTables, RowsCarryTheirUsagesScanCodesAndForms) {
   EXPECT_EQ(x[37].Extended, kExtendedForm);
   EXPECT_EQ(n[186].ScanCode, 0x27);
   EXPECT_EQ(n[220].KeyDescription, "\\|");
+}
+
+// The rows of both tables as the data file beside this test lists them.
+struct Transcription {
+  std::optional<TKeyboardInfoTable> normal[kKeyTableRows], extended[kKeyTableRows];
+  std::vector<std::string> problems;  // lines the file gets wrong
+
+  static std::string Hex3(int code) {
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[(code >> 8) & 15], digits[(code >> 4) & 15], digits[code & 15]};
+  }
+
+  void Put(const std::string& table, int code, TKeyboardInfoTable row, const std::string& line) {
+    auto* slots = table == "normal" ? normal : table == "extended" ? extended : nullptr;
+    if (!slots || code < 0 || code >= kKeyTableRows) return problems.push_back("bad: " + line);
+    if (slots[code]) return problems.push_back("listed twice: " + line);
+    slots[code] = std::move(row);
+  }
+
+  explicit Transcription(const std::string& file) {
+    std::ifstream in(file);
+    if (!in) problems.push_back("cannot read " + file);
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      const std::vector<std::string> f = Split(line, '\t');
+      if (f[0] == "filler" && f.size() == 3) {
+        const auto dash = f[2].find('-');
+        const int first = std::stoi(f[2].substr(0, dash)), last = std::stoi(f[2].substr(dash + 1));
+        for (int code = first; code <= last; ++code)
+          Put(f[1], code,
+              {"VK_UNDEFINED_" + Hex3(code), code, 0, f[1] == "normal" ? 224 : 225, -1,
+               "UNDEFINED_" + Hex3(code)},
+              line);
+      } else if (f.size() == 7) {
+        Put(f[0], std::stoi(f[1]),
+            {f[2], std::stoi(f[1]), std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]), f[6]}, line);
+      } else {
+        problems.push_back("bad: " + line);
+      }
+    }
+  }
+};
+
+void ExpectSameRow(const TKeyboardInfoTable& got, const TKeyboardInfoTable& want,
+                   const char* table) {
+  SCOPED_TRACE(std::string(table) + " row " + std::to_string(want.VKCode));
+  EXPECT_EQ(got.VKName, want.VKName);
+  EXPECT_EQ(got.VKCode, want.VKCode);
+  EXPECT_EQ(got.ScanCode, want.ScanCode);
+  EXPECT_EQ(got.Extended, want.Extended);
+  EXPECT_EQ(got.HIDCode, want.HIDCode);
+  EXPECT_EQ(got.KeyDescription, want.KeyDescription);
+}
+
+TEST(KeyTables, EveryRowOfBothTablesIsTheTranscribedOne) {
+  const Transcription t(KV_KEY_TABLES_FILE);
+  ASSERT_EQ(t.problems, std::vector<std::string>{});
+  for (int code = 0; code < kKeyTableRows; ++code) {
+    ASSERT_TRUE(t.normal[code] && t.extended[code]) << "the file leaves out code " << code;
+    ExpectSameRow(KeyboardInfoTable()[static_cast<std::size_t>(code)], *t.normal[code], "normal");
+    ExpectSameRow(ExtendedKeyboardInfoTable()[static_cast<std::size_t>(code)], *t.extended[code],
+                  "extended");
+    // A key's text in its normal form, and in its extended form: the normal row when that row
+    // is the key's only (extended) form, the extended row otherwise.
+    const std::string& normalText = t.normal[code]->KeyDescription;
+    const std::string& extendedText =
+        t.normal[code]->Extended == 225 ? normalText : t.extended[code]->KeyDescription;
+    EXPECT_EQ(GetKeyDescription(code, 0), normalText) << code;
+    EXPECT_EQ(GetKeyDescription(code, 224), normalText) << code;
+    EXPECT_EQ(GetKeyDescription(code, 1), extendedText) << code;
+    EXPECT_EQ(GetKeyDescription(code, 225), extendedText) << code;
+  }
 }
 
 TEST(KeyTables, EveryKeyboardPageUsageNamesOneKeyPerForm) {
