@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/dynlib.h"
 #include "platform/platform.h"
@@ -381,8 +382,8 @@ void TgxHook::RecordKeyboardMacroKeyEx() {
 
 void TgxHook::StopRecordKeyboardMacroKey() {
   DisableKeyboard();
-  if (OnStopRecordKeyboardMacroKey) OnStopRecordKeyboardMacroKey(FMacroKeyList);
-  FMacroKeyList.Clear();
+  TMacroKeyList recorded = std::exchange(FMacroKeyList, {});
+  if (OnStopRecordKeyboardMacroKey) OnStopRecordKeyboardMacroKey(std::move(recorded));
 }
 
 void TgxHook::StopRecordKeyboardMacroKeyEx() { StopRecordKeyboardMacroKey(); }

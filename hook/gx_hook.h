@@ -53,7 +53,12 @@ using TOnRecordMouseMacroKey = std::function<void(
     int MacroType, TMouseButtons AButton, int AState, std::uint16_t X, std::uint16_t Y, double Time,
     const std::string& MacroKeyString, const std::string& MacroKeyStateString,
     TMouseMacroKeyList& MouseRecordList)>;
-using TOnStopRecordKeyboardMacroKey = std::function<void(TMacroKeyList& KeyoboardRecordList)>;
+// Stopping a keyboard macro recording hands the recorded entries over: the handler receives the
+// list by value and owns it with its entries from then on (kept, moved on, or freed when the
+// handler returns); the component's own list is empty afterwards.
+using TOnStopRecordKeyboardMacroKey = std::function<void(TMacroKeyList KeyoboardRecordList)>;
+// Stopping a mouse macro recording lends the list: the component keeps owning the entries until
+// the next recording starts or it is destroyed.
 using TOnStopRecordMouseMacroKey = std::function<void(TMouseMacroKeyList& MouseRecordList)>;
 
 // A block of work for ProcessDataEvent: a copy of one macro entry to hand to the owner.

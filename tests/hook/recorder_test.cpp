@@ -208,19 +208,30 @@ TEST_F(HookTest, StoppingAMacroHandsTheListOverAndEmptiesIt) {
   hook->RecordKeyboardMacroKey();
   Key(65, true, 1000);
   Key(65, false, 1100);
-  std::unique_ptr<TMacroKeyObject> kept;
-  int handed = 0;
-  hook->OnStopRecordKeyboardMacroKey = [&](TMacroKeyList& list) {
-    handed = list.Count();
-    kept = std::move(list[0].second);  // a handler may keep entries
+  // The handler owns what it receives: it keeps the whole list, and the entries outlive the
+  // next recording (which frees only the component's own list).
+  TMacroKeyList kept;
+  int listedDuringTheHandler = -1;
+  hook->OnStopRecordKeyboardMacroKey = [&](TMacroKeyList list) {
+    listedDuringTheHandler = hook->MacroKeyList().Count();
+    kept = std::move(list);
   };
   hook->StopRecordKeyboardMacroKey();
   EXPECT_FALSE(KeyboardHooked());
-  EXPECT_EQ(handed, 3);
-  ASSERT_TRUE(kept);
-  EXPECT_EQ(kept->FMacroKey.nKeyValue, 65);
+  EXPECT_EQ(listedDuringTheHandler, 0);
   EXPECT_EQ(hook->MacroKeyList().Count(), 0);
   EXPECT_EQ(Key(66, true, 1200), -1);
+  hook->RecordKeyboardMacroKey();
+  Key(67, true, 1300);  // a delay (measured from the last key before) and the key
+  ASSERT_EQ(kept.Count(), 3);
+  EXPECT_EQ(kept.Name(2), "2");
+  EXPECT_EQ(kept.Object(0)->FMacroKey.nKeyValue, 65);
+  EXPECT_EQ(kept.Object(1)->FMacroKey.nKeyValue, 100);  // the delay entry
+  EXPECT_EQ(kept.Object(2)->FMacroKey.nKeyState, 0);
+  EXPECT_EQ(hook->MacroKeyList().Count(), 2);
+  hook->OnStopRecordKeyboardMacroKey = [](TMacroKeyList) {};  // keeps nothing: freed on return
+  hook->StopRecordKeyboardMacroKey();
+  EXPECT_EQ(kept.Count(), 3);
 }
 
 // --- extended keyboard macro -------------------------------------------------------------------
