@@ -46,7 +46,22 @@ void TgxHIDEvent::WMDeviceChange(const platform::DeviceChange& change) {
 void TgxHIDEvent::StartupTimerTick() {
   platform_.loop.StopTimer(FTimerToStartMonitor);
   FTimerToStartMonitor = 0;
-  if (OnDeviceArrival) OnDeviceArrival(*this);
+  try {
+    if (OnDeviceArrival) OnDeviceArrival(*this);
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+}
+
+void TgxHIDEvent::HandleException(std::exception_ptr error) {
+  std::string text = "an unknown exception";
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+  }
+  platform_.debug.Write("device arrival watcher: a handler failed: " + text);
 }
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 // 1500 ms after its creation so that interfaces present at start-up are handled like new ones.
 // Everything runs on the main thread.
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,9 +41,9 @@ class TgxHIDEvent {
   TNotifyEvent OnDeviceChange;
 
  protected:
-  // Where an exception escaping a handler goes (the application's central handler); the
-  // component keeps working.
-  virtual void HandleException(std::exception_ptr) {}
+  // Where an exception escaping a handler goes (the application's central handler): by default
+  // the platform's debug output, with the exception's text. The component keeps working.
+  virtual void HandleException(std::exception_ptr error);
 
  private:
   void Dispatch(const platform::DeviceChange& change);

@@ -105,4 +105,22 @@ TEST_F(HidEventTest, AnExceptionFromAHandlerGoesToTheCentralHandlerAndTheWatcher
   EXPECT_EQ(e.caught, 1);
 }
 
+TEST_F(HidEventTest, WithoutAnOverrideAFailingHandlerIsTracedAlsoFromTheStartUpArrival) {
+  TgxHIDEvent e(p.platform());
+  int arrivals = 0;
+  e.OnDeviceArrival = [&](TgxHIDEvent&) {
+    throw std::runtime_error("arrival " + std::to_string(++arrivals) + " failed");
+  };
+  e.OnDeviceChange = [&](TgxHIDEvent&) { throw 42; };  // not even an exception object
+  p.loop.Advance(2s);  // the posted change notice and the start-up arrival
+  Plug("a", {"HID\\X"});
+  p.loop.RunPending();
+  EXPECT_EQ(arrivals, 2);
+  const std::vector<std::string> expected = {
+      "device arrival watcher: a handler failed: an unknown exception",
+      "device arrival watcher: a handler failed: arrival 1 failed",
+      "device arrival watcher: a handler failed: arrival 2 failed"};
+  EXPECT_EQ(p.debug.Lines(), expected);
+}
+
 }  // namespace
