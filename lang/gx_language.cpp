@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "base/path.h"
 #include "base/strings.h"
@@ -68,11 +69,19 @@ void TvgLang::Merge(LanguageResource res) {
     resources_.emplace_back(std::move(id), SortedLines(lines));
 }
 
+LanguageResource TvgLang::Parse(std::span<const std::uint8_t> bytes,
+                                std::string_view source) const {
+  LanguageResource res = ReadLanguageResource(bytes);
+  if (const std::string note = IgnoredBytesNote(res, source); !note.empty() && trace_)
+    trace_->Write("language resource " + note);
+  return res;
+}
+
 bool TvgLang::LoadFromFile(const std::string& fileName) {
   if (!path::FileExists(fileName)) return false;
   const auto bytes = ReadWholeFile(fileName);
   try {
-    Merge(ReadLanguageResource(bytes));  // parsed whole before anything changes
+    Merge(Parse(bytes, fileName));  // parsed whole before anything changes
   } catch (const LanguageFormatError& e) {
     throw LanguageFormatError(fileName + ": " + e.what());
   }
@@ -108,7 +117,7 @@ void TvgLang::AddLang(const std::string& name) {
 }
 
 void TvgLang::ReadResources(std::span<const std::uint8_t> bytes) {
-  Merge(ReadLanguageResource(bytes));
+  Merge(Parse(bytes, "of the form"));
 }
 
 std::vector<std::uint8_t> TvgLang::WriteResources() const {
@@ -139,6 +148,7 @@ void TvgLang::SetStoreLang(const std::string& shortId) {
 
 TgxLanguage::TgxLanguage(std::string name, Services services)
     : TvgLang("TgxLanguage", std::move(name)), services_(std::move(services)) {
+  trace_ = services_.debug;
   propertyList_ = {"Caption", "Hint"};
   specialClasses_ = {"TMenuItem", "TTabControl", "TTabSheet",   "TListView",
                      "TTreeView", "TStatusBar",  "TComboBoxEx", "TgxMenuEx"};
@@ -158,7 +168,7 @@ TgxLanguage& TgxLanguage::Create(Component& owner, std::string name, Services se
     // Parsed completely before the languages are replaced: a bad file leaves them as they were.
     try {
       if (path::FileExists(file)) {
-        const auto res = ReadLanguageResource(ReadWholeFile(file));
+        const auto res = self.Parse(ReadWholeFile(file), file);
         self.ClearLanguages();
         self.Merge(res);
       }
@@ -206,15 +216,36 @@ void TgxLanguage::BuildLocaleTables() {
   byLangId_.clear();
   byShortId_.clear();
   if (!services_.locale) return;
-  for (const auto& info : services_.locale->SupportedLocales()) {
+  // A language's short ID ("US", "CH") is the first two letters of its locale's abbreviated
+  // country name ("USA", "CHN"). Several locales share most short IDs ("CH": China, Chile,
+  // Switzerland; "US": every language of the United States), and the systems list them in
+  // different orders, so the locale that names a short ID is chosen by rank, then by the
+  // lowest locale ID: first the locales of the suite's own languages ("CH" Chinese (PRC), "US"
+  // English (United States)), then a country's language named like it ("ESP" Spanish in
+  // Spain, not Catalan), then any.
+  struct Candidate {
+    std::string shortId;
+    int rank;
+    std::uint32_t localeId;
+    const platform::LocaleInfo* info;
+  };
+  const auto locales = services_.locale->SupportedLocales();
+  std::vector<Candidate> candidates;
+  for (const auto& info : locales) {
     const std::string langId = Hex4(info.languageId);
     byLangId_.push_back({langId, info.nativeLanguageName, langId});
-    // A language's short ID ("US", "CH") is the first two letters of its locale's abbreviated
-    // country name; the first locale of a short ID names it.
-    if (info.abbreviatedCountryName.size() >= 2)
-      byShortId_.push_back(
-          {AsciiUpper(info.abbreviatedCountryName.substr(0, 2)), info.nativeLanguageName, langId});
+    if (info.abbreviatedCountryName.size() < 2) continue;
+    const std::string shortId = AsciiUpper(info.abbreviatedCountryName.substr(0, 2));
+    const bool suites = (shortId == "CH" && info.localeId == 0x0804) ||
+                        (shortId == "US" && info.localeId == 0x0409);
+    const bool national = AsciiUpper(info.abbreviatedLanguageName.substr(0, 2)) == shortId;
+    candidates.push_back({shortId, suites ? 0 : national ? 1 : 2, info.localeId, &info});
   }
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    return std::tie(a.shortId, a.rank, a.localeId) < std::tie(b.shortId, b.rank, b.localeId);
+  });
+  for (const auto& c : candidates)
+    byShortId_.push_back({c.shortId, c.info->nativeLanguageName, Hex4(c.info->languageId)});
 }
 
 void TgxLanguage::SetLang(const std::string& value) {
@@ -295,7 +326,7 @@ void TgxLanguage::SetActive(bool value) {
 void TgxLanguage::SetActiveLoadFromFile(bool value, const std::string& chosenFile) {
   if (!value || !services_.designing || chosenFile.empty()) return;
   // Parse first so that a bad choice leaves the languages as they were.
-  const auto res = ReadLanguageResource(ReadWholeFile(chosenFile));
+  const auto res = Parse(ReadWholeFile(chosenFile), chosenFile);
   ClearLanguages();
   Merge(res);
 }

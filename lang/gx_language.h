@@ -61,6 +61,10 @@ class TvgLang : public Component {
 
  protected:
   void Merge(LanguageResource res);
+  // Reads a resource; a remainder after its last language is traced (when there is a trace)
+  // and otherwise ignored.
+  LanguageResource Parse(std::span<const std::uint8_t> bytes, std::string_view source) const;
+  platform::DebugOutput* trace_ = nullptr;
   std::vector<std::pair<std::string, SortedLines>> resources_;
   SortedLines original_;
   std::string lang_;

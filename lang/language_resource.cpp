@@ -114,7 +114,6 @@ class Reader {
     return Utf16ToUtf8(s);
   }
   std::size_t Pos() const { return pos_; }
-  bool AtEnd() const { return pos_ == b_.size(); }
 
  private:
   std::span<const std::uint8_t> b_;
@@ -152,10 +151,14 @@ LanguageResource ReadLanguageResource(std::span<const std::uint8_t> bytes) {
     std::vector<std::string> lines = SplitLines(r.String("a translation list"));
     res.languages.emplace_back(std::move(id), std::move(lines));
   }
-  if (!r.AtEnd())
-    throw LanguageFormatError("unexpected data after the last language at byte " +
-                              std::to_string(r.Pos()));
+  res.ignoredBytes = bytes.size() - r.Pos();
   return res;
+}
+
+std::string IgnoredBytesNote(const LanguageResource& resource, std::string_view source) {
+  if (resource.ignoredBytes == 0) return {};
+  return std::string(source) + ": " + std::to_string(resource.ignoredBytes) +
+         " bytes after the last language ignored";
 }
 
 std::vector<std::uint8_t> WriteLanguageResource(const LanguageResource& resource) {

@@ -16,7 +16,7 @@
 
 namespace kv::lang {
 
-// A resource that cannot be read: truncated, a negative or oversized count, or bytes left over.
+// A resource that cannot be read: truncated, or a negative or oversized count.
 class LanguageFormatError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -48,6 +48,9 @@ class SortedLines {
 struct LanguageResource {
   std::vector<std::string> original;                                        // source texts
   std::vector<std::pair<std::string, std::vector<std::string>>> languages;  // short ID, lines
+  // Read only: bytes after the last language. The format has no length of its own, so a
+  // remainder is ignored (the reader's caller traces it); it is never written.
+  std::size_t ignoredBytes = 0;
 };
 
 // Splits text into lines: a line ends at CR, LF, CR LF, U+000B, U+000C, U+2028 or U+2029; a
@@ -56,8 +59,12 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Each line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Throws LanguageFormatError with a message saying what is wrong and where.
+// Reads the source texts and the number of languages the resource announces; bytes after
+// the last one are counted in ignoredBytes. Throws LanguageFormatError, with a message saying
+// what is wrong and where, when the resource ends before that.
 LanguageResource ReadLanguageResource(std::span<const std::uint8_t> bytes);
+// The trace line for a resource read with a remainder; empty when there was none.
+std::string IgnoredBytesNote(const LanguageResource& resource, std::string_view source);
 std::vector<std::uint8_t> WriteLanguageResource(const LanguageResource& resource);
 
 }  // namespace kv::lang

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "lang/gx_language.h"
@@ -188,6 +189,24 @@ TEST_F(Translation, LanguageFileComesFirstAndAMalformedOneChangesNothing) {
   EXPECT_FALSE(lang.LoadFromFile(p.paths.ExecutableDir() + "missing.local"));
 }
 
+TEST_F(Translation, ALanguageFileWithBytesAfterItsLastLanguageIsReadAndTheRestTraced) {
+  auto file = Resource({"Config"}, {{"US", {"Config=Settings"}}});
+  file.insert(file.end(), {3, 0, 0, 0, 'D', 0});  // the start of a language that never came
+  WriteFile(p.paths.ExecutableDir() + "gx.local", file);
+  Form form;
+  auto& lang = MakeLanguage(form);
+  lang.LoadFromForm(formResource);
+  lang.Loaded();
+  EXPECT_EQ(lang.LanguageCount(), 3u);
+  EXPECT_EQ(lang.GetLanguageIndexByShortID("US"), 0) << "the file's languages come first";
+  lang.SetLang("US");
+  EXPECT_EQ(TranslateText("Config"), "Settings");
+  const auto lines = p.debug.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "language resource " + p.paths.ExecutableDir() +
+                          "gx.local: 6 bytes after the last language ignored");
+}
+
 TEST_F(Translation, SaveAndLoadKeepEveryLanguage) {
   Form form;
   auto& lang = MakeLanguage(form, false);
@@ -233,6 +252,44 @@ TEST_F(Translation, LocaleNamesAndDefaults) {
   EXPECT_EQ(lang.GetLanguageLongNameByShortID("CH"), "中文(简体)");  // the first "CH" locale
   EXPECT_EQ(lang.GetLanguageLongNameByShortID("XX"), "");
   EXPECT_EQ(lang.GetUserLanguageAbbreviation(), "en");
+}
+
+TEST_F(Translation, AShortIdNamesTheSameLocaleInAnyEnumerationOrder) {
+  // Several locales share most short IDs; the systems list them in different orders.
+  std::vector<platform::LocaleInfo> locales = {{0x047A, 0x047A, "Mapudungun", "CHL", "MPD"},
+                                               {0x0417, 0x0417, "Rumantsch", "CHE", "RMC"},
+                                               {0x045C, 0x045C, "Cherokee", "USA", "CRE"},
+                                               {0x0804, 0x0804, "中文(简体)", "CHN", "CHS"},
+                                               {0x0403, 0x0403, "català", "ESP", "CAT"},
+                                               {0x0C0A, 0x0C0A, "español", "ESP", "ESN"},
+                                               {0x540A, 0x540A, "español (EE.UU.)", "USA", "EST"},
+                                               {0x0409, 0x0409, "English", "USA", "ENU"},
+                                               {0x0452, 0x0452, "Cymraeg", "GBR", "CYM"},
+                                               {0x0809, 0x0809, "English (UK)", "GBR", "ENG"}};
+  for (int order = 0; order < 2; ++order) {
+    SCOPED_TRACE(order == 0 ? "as listed" : "reversed");
+    locale.SetLocales(locales);
+    Form form;
+    auto& lang = MakeLanguage(form);
+    EXPECT_EQ(lang.GetLanguageLongNameByShortID("CH"), "中文(简体)");  // the suite's languages
+    EXPECT_EQ(lang.GetLanguageLongNameByShortID("us"), "English");
+    EXPECT_EQ(lang.GetLanguageLongNameByShortID("ES"), "español");  // named like its country
+    EXPECT_EQ(lang.GetLanguageLongNameByShortID("GB"), "Cymraeg");  // else the lowest ID
+    std::string longName;
+    lang.OnLanguageChanged = [&](TgxLanguage&, const std::string&, const std::string& name) {
+      longName = name;
+    };
+    lang.LoadFromForm(formResource);
+    lang.Loaded();
+    lang.SetLang("CH");
+    EXPECT_EQ(longName, "中文(简体)");
+    std::reverse(locales.begin(), locales.end());
+  }
+  // Without the suite's locale a short ID still names one deterministically.
+  locale.SetLocales(
+      {{0x0807, 0x0807, "Deutsch", "CHE", "DES"}, {0x047A, 0x047A, "Mapudungun", "CHL", "MPD"}});
+  Form form;
+  EXPECT_EQ(MakeLanguage(form).GetLanguageLongNameByShortID("CH"), "Mapudungun");
 }
 
 TEST_F(Translation, LoadingSelectsTheUsersLanguageForViewsOnly) {

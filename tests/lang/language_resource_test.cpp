@@ -33,9 +33,21 @@ TEST(LanguageResource, EveryTruncationAndBadCountIsAFormatError) {
     std::vector<std::uint8_t> cut(good.begin(), good.begin() + std::ptrdiff_t(n));
     EXPECT_THROW(ReadLanguageResource(cut), LanguageFormatError) << "length " << n;
   }
-  auto extra = good;
-  extra.push_back(0);
-  EXPECT_THROW(ReadLanguageResource(extra), LanguageFormatError);
+  // The format has no length of its own: what follows the last language is read past.
+  EXPECT_EQ(ReadLanguageResource(good).ignoredBytes, 0u);
+  for (const std::vector<std::uint8_t> tail : {std::vector<std::uint8_t>{0},
+                                               {0xFF, 0xFF, 0xFF, 0xFF, 'x'},
+                                               {2, 0, 0, 0, 'U', 0, 'S', 0}}) {
+    auto extra = good;
+    extra.insert(extra.end(), tail.begin(), tail.end());
+    const LanguageResource res = ReadLanguageResource(extra);
+    EXPECT_EQ(res.ignoredBytes, tail.size());
+    EXPECT_EQ(res.original, (std::vector<std::string>{"One", "Two"}));
+    ASSERT_EQ(res.languages.size(), 2u);
+    EXPECT_EQ(res.languages[0].second, std::vector<std::string>{"One=1"});
+    EXPECT_EQ(IgnoredBytesNote(res, "gx.local"), "gx.local: " + std::to_string(tail.size()) +
+                                                     " bytes after the last language ignored");
+  }
 
   std::vector<std::uint8_t> negative = {0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_THROW(ReadLanguageResource(negative), LanguageFormatError);
