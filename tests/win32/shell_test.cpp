@@ -4,11 +4,16 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 
+#include "base/component.h"
+#include "lang/gx_language.h"
 #include "platform/win32/wide.h"
 #include "platform/locale_contract.h"
 #include "platform/win32/win32_locale.h"
@@ -455,6 +460,50 @@ TEST(Win32Locale, TheSystemTablesAreWholeAndKnowTheUsersLanguage) {
   Win32Locale locale;
   EXPECT_GT(locale.SupportedLocales().size(), 20u);
   EXPECT_EQ(locale.UserLanguageAbbreviation().size(), 3u);
+}
+
+// The system's locales in the opposite order of its own enumeration.
+class ReversedLocales : public Locale {
+ public:
+  std::vector<LocaleInfo> SupportedLocales() override {
+    auto all = system_.SupportedLocales();
+    std::reverse(all.begin(), all.end());
+    return all;
+  }
+  std::uint16_t SystemDefaultLanguageId() override { return system_.SystemDefaultLanguageId(); }
+  std::string UserLanguageAbbreviation() override { return system_.UserLanguageAbbreviation(); }
+
+ private:
+  Win32Locale system_;
+};
+
+// Under Wine the first "CH" locale of the enumeration is Mapudungun (Chile) and the first "US"
+// one Cherokee: the translation must still name Chinese (PRC) and English (United States), and
+// every other short ID the same locale whichever order the system lists them in.
+TEST(Win32Locale, ShortIdsNameTheSameLocaleInEitherOrderAndTheSuitesLanguagesTheirOwn) {
+  Win32Locale system;
+  ReversedLocales reversed;
+  kv::Component owner("TDataModule", "dm", kv::Component::Role::DataModule);
+  auto& forward = kv::lang::TgxLanguage::Create(owner, "a", {&system, nullptr, nullptr, false, {}});
+  auto& backward =
+      kv::lang::TgxLanguage::Create(owner, "b", {&reversed, nullptr, nullptr, false, {}});
+  std::map<std::uint32_t, std::string> names;
+  std::set<std::string> shortIds;
+  for (const LocaleInfo& l : system.SupportedLocales()) {
+    names[l.localeId] = l.nativeLanguageName;
+    if (l.abbreviatedCountryName.size() >= 2)
+      shortIds.insert(l.abbreviatedCountryName.substr(0, 2));
+  }
+  ASSERT_FALSE(names[0x0804].empty());
+  EXPECT_EQ(forward.GetLanguageLongNameByShortID("CH"), names[0x0804]);
+  EXPECT_EQ(forward.GetLanguageLongNameByShortID("US"), names[0x0409]);
+  EXPECT_EQ(forward.GetLanguageLongNameByShortID("DE"), names[0x0407]);
+  EXPECT_EQ(forward.GetLanguageLongNameByShortID("FR"), names[0x040C]);
+  EXPECT_EQ(forward.GetLanguageLongNameByShortID("ES"), names[0x040A]);
+  ASSERT_GT(shortIds.size(), 50u);
+  for (const std::string& id : shortIds)
+    EXPECT_EQ(forward.GetLanguageLongNameByShortID(id), backward.GetLanguageLongNameByShortID(id))
+        << id;
 }
 
 struct Win32LocaleEnv {
