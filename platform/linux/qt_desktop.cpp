@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
@@ -46,11 +47,14 @@ QIcon DefaultIcon() {
   return QIcon(pixmap);
 }
 
+// Menu captions show as written: Qt would take an "&" for the mark of a hot key.
+QString MenuText(std::string_view caption) { return Q(caption).replace('&', "&&"); }
+
 class QtTrayIcon : public TrayIcon {
  public:
   explicit QtTrayIcon(TrayIconSpec spec) : spec_(std::move(spec)) {
     for (std::size_t i = 0; i < spec_.menu.size(); ++i) {
-      QAction* action = menu_.addAction(Q(spec_.menu[i].caption));
+      QAction* action = menu_.addAction(MenuText(spec_.menu[i].caption));
       action->setVisible(spec_.menu[i].visible);
       QObject::connect(action, &QAction::triggered, [this, i] {
         if (spec_.onMenuItem) spec_.onMenuItem(i);
@@ -60,12 +64,8 @@ class QtTrayIcon : public TrayIcon {
     icon_.setIcon(DefaultIcon());
     icon_.setToolTip(Q(spec_.hint));
     icon_.setContextMenu(&menu_);
-    QObject::connect(
-        &icon_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason why) {
-          if ((why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) &&
-              spec_.onClick)
-            spec_.onClick();
-        });
+    QObject::connect(&icon_, &QSystemTrayIcon::activated,
+                     [this](QSystemTrayIcon::ActivationReason why) { Activated(why); });
     icon_.show();
   }
   bool SetImageFromFile(std::string_view file) override {
@@ -77,14 +77,26 @@ class QtTrayIcon : public TrayIcon {
   }
   void SetHint(std::string_view hint) override { icon_.setToolTip(Q(hint)); }
   void SetMenuCaption(std::size_t index, std::string_view caption) override {
-    if (index < actions_.size()) actions_[index]->setText(Q(caption));
+    if (index < actions_.size()) actions_[index]->setText(MenuText(caption));
   }
+  QSystemTrayIcon& Icon() { return icon_; }
 
  private:
+  // A double click is one click, however the desktop reports it (Qt: a trigger, then a double
+  // click; KDE: two triggers): a report within the double-click interval of the click taken
+  // is the same gesture. Otherwise the configurator would be started twice.
+  void Activated(QSystemTrayIcon::ActivationReason why) {
+    if (why != QSystemTrayIcon::Trigger && why != QSystemTrayIcon::DoubleClick) return;
+    if (lastClick_.isValid() && lastClick_.elapsed() < QApplication::doubleClickInterval()) return;
+    lastClick_.start();
+    if (spec_.onClick) spec_.onClick();
+  }
+
   TrayIconSpec spec_;
   QMenu menu_;
   QSystemTrayIcon icon_;
   std::vector<QAction*> actions_;
+  QElapsedTimer lastClick_;
 };
 
 // Draws the content model: labels in their fonts and colours, images as plain panels (the
@@ -218,6 +230,11 @@ std::string UserLocaleName() {
 }
 
 }  // namespace
+
+QSystemTrayIcon* QtShell::QtObjectOf(TrayIcon& icon) {
+  auto* qt = dynamic_cast<QtTrayIcon*>(&icon);
+  return qt ? &qt->Icon() : nullptr;
+}
 
 std::unique_ptr<TrayIcon> QtShell::CreateTrayIcon(TrayIconSpec spec) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;

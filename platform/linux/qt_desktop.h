@@ -16,6 +16,8 @@
 #include "platform/platform.h"
 #include "platform/shell.h"
 
+class QSystemTrayIcon;
+
 namespace kv::platform::linux_ {
 
 class QtShell : public Shell {
@@ -36,6 +38,9 @@ class QtShell : public Shell {
 
   // The file Launch starts for `path`, "" when neither form exists. Exposed for tests.
   static std::string ResolveProgram(std::string_view path);
+  // The Qt object behind a tray icon of this shell (tests drive its signals); nullptr for any
+  // other icon.
+  static QSystemTrayIcon* QtObjectOf(TrayIcon& icon);
 
  private:
   MessageWindows& windows_;

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QKeySequence>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -109,6 +114,59 @@ TEST(QtTray, KeepsItsImageWhenTheIconFileIsMissingOrNotAnImage) {
   ASSERT_TRUE(image.save(QString::fromStdString(t / "logo.ico"), "ICO"));
   EXPECT_TRUE(tray->SetImageFromFile(t / "logo.ico"));
   tray->SetMenuCaption(7, "ignored");  // past the menu: nothing happens
+}
+
+TEST(QtTray, MenuCaptionsShowAsWrittenAndChoicesArriveByPosition) {
+  kv::test::EnsureQtApp();
+  SimWindowsWorld w;
+  QtShell shell(w.windows);
+  std::vector<std::size_t> chosen;
+  auto tray = shell.CreateTrayIcon({{{"Config & more", true}, {"About", false}, {"Exit", true}},
+                                    "hint",
+                                    [&](std::size_t i) { chosen.push_back(i); },
+                                    nullptr});
+  QSystemTrayIcon* icon = QtShell::QtObjectOf(*tray);
+  ASSERT_NE(icon, nullptr);
+  ASSERT_NE(icon->contextMenu(), nullptr);
+  const QList<QAction*> actions = icon->contextMenu()->actions();
+  ASSERT_EQ(actions.size(), 3);
+  tray->SetMenuCaption(2, "R&D");
+  // A caption with "&" makes no hot key and reads with its "&" (Qt shows "&&" as "&").
+  for (QAction* a : {actions[0], actions[2]}) {
+    EXPECT_TRUE(QKeySequence::mnemonic(a->text()).isEmpty()) << a->text().toStdString();
+    EXPECT_EQ(a->text().count("&&"), 1) << a->text().toStdString();
+  }
+  EXPECT_FALSE(actions[1]->isVisible());
+  actions[2]->trigger();
+  actions[0]->trigger();
+  EXPECT_EQ(chosen, (std::vector<std::size_t>{2, 0}));
+}
+
+TEST(QtTray, ADoubleClickIsOneClickHoweverTheDesktopReportsIt) {
+  kv::test::EnsureQtApp();
+  SimWindowsWorld w;
+  QtShell shell(w.windows);
+  int clicks = 0;
+  auto tray = shell.CreateTrayIcon({{{"Config", true}}, "hint", nullptr, [&] { ++clicks; }});
+  QSystemTrayIcon* icon = QtShell::QtObjectOf(*tray);
+  ASSERT_NE(icon, nullptr);
+  const auto nextGesture = [] {
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(QApplication::doubleClickInterval() + 50));
+  };
+  emit icon->activated(QSystemTrayIcon::Trigger);  // Qt's own double click
+  emit icon->activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(clicks, 1);
+  nextGesture();
+  emit icon->activated(QSystemTrayIcon::Trigger);  // KDE's double click
+  emit icon->activated(QSystemTrayIcon::Trigger);
+  EXPECT_EQ(clicks, 2);
+  nextGesture();
+  emit icon->activated(QSystemTrayIcon::Context);  // the menu's gesture and the middle button
+  emit icon->activated(QSystemTrayIcon::MiddleClick);
+  EXPECT_EQ(clicks, 2);
+  emit icon->activated(QSystemTrayIcon::DoubleClick);  // a desktop that reports only that
+  EXPECT_EQ(clicks, 3);
 }
 
 TEST(QtContentWindow, ShowsCentredAndHides) {
