@@ -49,7 +49,9 @@ Win32ContentWindow::Win32ContentWindow(EventLoop& loop, const WindowContent& con
                                        std::shared_ptr<std::set<HWND>> registry)
     : loop_(loop), content_(content), onClick_(std::move(onClick)), registry_(std::move(registry)) {
   if (!EnsureWindowClass(kContentWindowClass, &WindowProc)) return;
-  window_ = CreateWindowExW(0, kContentWindowClass, title.c_str(), WS_POPUP, 0, 0,
+  // A tool window: the About window is part of the monitor, not a program of its own on the
+  // taskbar.
+  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kContentWindowClass, title.c_str(), WS_POPUP, 0, 0,
                             std::max(content.clientWidth, 0), std::max(content.clientHeight, 0),
                             nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (window_) registry_->insert(window_);

@@ -339,6 +339,11 @@ TEST(Win32ContentWindow, FixedClientSizeCentredWhenShownAndTitledByTheApplicatio
   EXPECT_EQ(client.bottom, 400);
   w.content->Show();
   EXPECT_TRUE(w.content->IsVisible());
+  // No taskbar button of its own: the taskbar shows an unowned window unless it is a tool
+  // window, and always one marked as an application window.
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  EXPECT_TRUE(GetWindow(hwnd, GW_OWNER) != nullptr || (exStyle & WS_EX_TOOLWINDOW));
+  EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
   RECT work, frame;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   GetWindowRect(hwnd, &frame);
