@@ -2,6 +2,7 @@
 // The shell on Win32: the notification-area icon with its popup menu (Shell_NotifyIconW,
 // TrackPopupMenu), the content window drawn with GDI, and ShellExecuteExW's "open".
 #include <windows.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <optional>
@@ -27,6 +28,12 @@ class Win32Shell;
 
 class Win32TrayIcon : public TrayIcon {
  public:
+  // How the icon reaches the notification area; a test puts stand-ins in their place.
+  struct NotificationArea {
+    BOOL(WINAPI* notify)(DWORD, PNOTIFYICONDATAW) = &Shell_NotifyIconW;
+    HWND (*findTaskbar)() = nullptr;  // null: the taskbar's own window ("Shell_TrayWnd")
+  };
+  Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationArea area);
   ~Win32TrayIcon() override;
   bool SetImageFromFile(std::string_view path) override;
   void SetHint(std::string_view hint) override;
@@ -45,6 +52,9 @@ class Win32TrayIcon : public TrayIcon {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
   bool Notify(DWORD action, UINT flags);
+  // Adds the icon; when a running taskbar refuses it, tries again once the taskbar has
+  // answered a message (a few times at most, until the next TaskbarCreated).
+  void Add();
   void ShowMenu();
   template <typename Fn>
   void Deliver(Fn fn);
@@ -60,6 +70,9 @@ class Win32TrayIcon : public TrayIcon {
   bool menuOpen_ = false;
   bool afterDoubleClick_ = false;
   UINT taskbarCreated_ = 0;
+  NotificationArea area_;
+  bool retryPending_ = false;
+  int refusedAdds_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 #include "platform/win32/wide.h"
@@ -13,6 +14,10 @@ namespace kv::platform::win32 {
 namespace {
 
 constexpr UINT kIconId = 1;
+// Posted to the owner window when the taskbar that refused the icon has answered.
+constexpr UINT kRetryAddMessage = WM_APP + 0x201;
+// Refusals by a running taskbar that are followed by another attempt, per taskbar start.
+constexpr int kAddRetries = 3;
 
 // The program's own icon (the first icon group among the executable's resources), else the
 // system's application icon.
@@ -55,7 +60,10 @@ std::wstring MenuText(std::string_view caption) {
 }  // namespace
 
 Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec)
-    : loop_(loop), spec_(std::move(spec)) {
+    : Win32TrayIcon(loop, std::move(spec), NotificationArea{}) {}
+
+Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationArea area)
+    : loop_(loop), spec_(std::move(spec)), area_(area) {
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   if (!EnsureWindowClass(kTrayWindowClass, &WindowProc)) return;
   // Top-level (not message-only): the taskbar's restart is announced by a broadcast, which
@@ -71,7 +79,25 @@ Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec)
       AppendMenuW(menu_, MF_STRING, i + 1, MenuText(spec_.menu[i].caption).c_str());
   icon_ = DefaultIcon();
   hint_ = Widen(spec_.hint);
-  shown_ = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+  Add();
+}
+
+void Win32TrayIcon::Add() {
+  // An add that timed out may still have reached the taskbar: a modify finds out.
+  shown_ = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
+           Notify(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+  if (shown_ || retryPending_ || refusedAdds_ >= kAddRetries) return;
+  HWND taskbar = area_.findTaskbar ? area_.findTaskbar() : FindWindowW(L"Shell_TrayWnd", nullptr);
+  if (!taskbar) return;  // none runs yet: it announces itself with TaskbarCreated
+  // A taskbar that runs but refuses the icon is busy (the start of a session): try again as
+  // soon as it has handled a message of ours, which a helper thread waits for, rather than on a
+  // timer. A window gone by then drops the posted message.
+  ++refusedAdds_;
+  retryPending_ = true;
+  std::thread([taskbar, window = window_] {
+    SendMessageW(taskbar, WM_NULL, 0, 0);
+    PostMessageW(window, kRetryAddMessage, 0, 0);
+  }).detach();
 }
 
 Win32TrayIcon::~Win32TrayIcon() {
@@ -97,7 +123,7 @@ bool Win32TrayIcon::Notify(DWORD action, UINT flags) {
   std::size_t n = std::min(hint_.size(), std::size(d.szTip) - 1);
   if (n < hint_.size() && n > 0 && IS_HIGH_SURROGATE(hint_[n - 1])) --n;  // no half characters
   hint_.copy(d.szTip, n);
-  return Shell_NotifyIconW(action, &d) != FALSE;
+  return area_.notify(action, &d) != FALSE;
 }
 
 bool Win32TrayIcon::SetImageFromFile(std::string_view path) {
@@ -192,8 +218,13 @@ LRESULT Win32TrayIcon::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   if (taskbarCreated_ != 0 && msg == taskbarCreated_) {
     // A new taskbar knows no icons: add ours again (or refresh it, if it survived).
-    shown_ = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
-             Notify(NIM_MODIFY, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    refusedAdds_ = 0;
+    Add();
+    return 0;
+  }
+  if (msg == kRetryAddMessage) {
+    retryPending_ = false;
+    if (!shown_) Add();
     return 0;
   }
   return DefWindowProcW(window_, msg, wParam, lParam);

@@ -140,6 +140,84 @@ TEST_F(Win32Tray, ARestartedTaskbarGetsTheIconBack) {
   EXPECT_TRUE(IconPresent(owner));
 }
 
+// A notification area that refuses icons until told otherwise, and a stand-in taskbar window
+// whose thread handles its messages only once the test lets it.
+namespace refusing {
+std::atomic<int> adds{0};
+std::atomic<bool> accepts{false};
+HWND taskbar = nullptr;
+BOOL WINAPI Notify(DWORD action, PNOTIFYICONDATAW) {
+  if (action == NIM_ADD) ++adds;
+  return accepts.load() ? TRUE : FALSE;
+}
+HWND Taskbar() { return taskbar; }
+}  // namespace refusing
+
+TEST(Win32TrayRetry, AnIconARunningTaskbarRefusedIsAddedOnceTheTaskbarAnswers) {
+  refusing::adds = 0;
+  refusing::accepts = false;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE answer = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD taskbarThreadId = 0;
+  std::thread taskbar([&] {
+    taskbarThreadId = GetCurrentThreadId();
+    refusing::taskbar = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr);
+    SetEvent(ready);
+    WaitForSingleObject(answer, INFINITE);  // busy: no message is handled until then
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    DestroyWindow(refusing::taskbar);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  ASSERT_NE(refusing::taskbar, nullptr);
+
+  Win32EventLoop loop;
+  Win32TrayIcon tray(loop, {{{"Config", true}}, "hint", nullptr, nullptr},
+                     {&refusing::Notify, &refusing::Taskbar});
+  const auto pump = [&](int ms) {
+    for (const DWORD end = GetTickCount() + ms; GetTickCount() < end && !tray.Shown();) {
+      loop.ProcessPending();
+      Sleep(10);
+    }
+  };
+  EXPECT_FALSE(tray.Shown());
+  EXPECT_EQ(refusing::adds, 1);
+  pump(300);
+  EXPECT_EQ(refusing::adds, 1) << "asked again before the taskbar answered";
+  refusing::accepts = true;
+  SetEvent(answer);
+  pump(5000);
+  EXPECT_TRUE(tray.Shown());
+  EXPECT_EQ(refusing::adds, 2);
+
+  PostThreadMessageW(taskbarThreadId, WM_QUIT, 0, 0);
+  taskbar.join();
+  CloseHandle(ready);
+  CloseHandle(answer);
+}
+
+TEST(Win32TrayRetry, WithoutATaskbarTheIconWaitsForItsAnnouncementAndARefusalIsRetriedAFewTimes) {
+  refusing::adds = 0;
+  refusing::accepts = false;
+  refusing::taskbar = nullptr;
+  Win32EventLoop loop;
+  Win32TrayIcon tray(loop, {{{"Config", true}}, "hint", nullptr, nullptr},
+                     {&refusing::Notify, &refusing::Taskbar});
+  loop.ProcessPending();
+  EXPECT_EQ(refusing::adds, 1);  // no taskbar: nothing to wait for
+  // A taskbar that answers at once but keeps refusing: a few more attempts, then it rests until
+  // a taskbar announces itself again.
+  refusing::taskbar = GetDesktopWindow();
+  SendMessageW(tray.Window(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  for (int i = 0; i < 50; ++i) {
+    loop.ProcessPending();
+    Sleep(10);
+  }
+  EXPECT_EQ(refusing::adds, 5);  // the first, the announcement's and three retries
+  EXPECT_FALSE(tray.Shown());
+}
+
 TEST_F(Win32Tray, ImageComesOnlyFromAReadableIconFile) {
   Folder folder;
   EXPECT_FALSE(icon->SetImageFromFile(folder / "logo.ico"));
