@@ -200,6 +200,29 @@ TYPED_TEST_P(HidContract, OutputAndFeatureReportsReachTheDevice) {
   EXPECT_EQ(get, (std::vector<std::uint8_t>{9, 1, 2, 3, 4}));
 }
 
+TYPED_TEST_P(HidContract, RefusedOrShortFeatureAnswersAndRequestsToAGoneDevice) {
+  KV_HID_NEED_DEVICES();
+  const std::string path = this->env.Plug(kVendorDescriptor);
+  auto dev = this->hid().Open(path, HidOpenMode::Synchronous);
+  ASSERT_TRUE(dev);
+  // Nothing answers report 9 yet: an error code, and the caller's buffer as it was.
+  std::vector<std::uint8_t> get = {9, 0x11, 0x22, 0x33, 0x44};
+  EXPECT_NE(dev->GetFeature(get), 0u);
+  EXPECT_EQ(get, (std::vector<std::uint8_t>{9, 0x11, 0x22, 0x33, 0x44}));
+  // An answer shorter than the request: the rest of the buffer reads as 0.
+  this->env.AnswerFeature(path, {9, 0xA1});
+  EXPECT_EQ(dev->GetFeature(get), 0u);
+  EXPECT_EQ(get, (std::vector<std::uint8_t>{9, 0xA1, 0, 0, 0}));
+
+  this->env.Unplug(path);
+  const std::vector<std::uint8_t> out = {7, 1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_NE(dev->WriteOutput(out), 0u);
+  EXPECT_NE(dev->SetFeature(std::vector<std::uint8_t>{9, 1, 2, 3, 4}), 0u);
+  EXPECT_NE(dev->GetFeature(get), 0u);
+  EXPECT_EQ(get, (std::vector<std::uint8_t>{9, 0xA1, 0, 0, 0}));
+  EXPECT_TRUE(this->env.Outputs(path).empty());
+}
+
 TYPED_TEST_P(HidContract, UsageQueriesDescribeTheButtonsOfAnInputReport) {
   KV_HID_NEED_DEVICES();
   const std::string path = this->env.Plug(kVendorDescriptor);
@@ -220,6 +243,7 @@ REGISTER_TYPED_TEST_SUITE_P(HidContract, StopEventCountsGenerationsAndPulseLeave
                             AStopOrACancelEndsABlockedReadAndAStaleGenerationEndsItAtOnce,
                             UnpluggingEndsAPendingReadAsNotConnected,
                             OutputAndFeatureReportsReachTheDevice,
+                            RefusedOrShortFeatureAnswersAndRequestsToAGoneDevice,
                             UsageQueriesDescribeTheButtonsOfAnInputReport);
 
 }  // namespace kv::platform::contract
