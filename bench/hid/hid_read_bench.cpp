@@ -2,7 +2,11 @@
 //  1. wake-ups per second of an idle process with two open interfaces (read threads waiting);
 //  2. time from a report's arrival to the return of the main thread's OnData, over 10,000 reports;
 //  3. HidStopRead with 8 read threads, half of them blocked handing a report to the main thread.
+// and through the Linux hidraw service, on the virtual mouse of `kvmon --virtual-mouse`:
+//  4. idle wake-ups and the time from a datagram to its socket to the return of OnData.
 #include <dirent.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/linux/virtual_mouse.h"
 #include "hid/gx_hid_data.h"
+#include "platform/linux/hidraw_hid.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_platform.h"
 
@@ -164,10 +170,69 @@ void StopWithEightThreads() {
       4 * kRounds);
 }
 
+// The hidraw device code reads the virtual mouse's node as it reads a kernel node; the mouse's
+// own listener thread adds one hand-over that a kernel node does not have.
+void HidrawVirtualMouse() {
+  platform::sim::SimPlatform p;
+  platform::linux_::HidrawHid hid(nullptr);
+  p.platform().hid = &hid;
+  const std::string socketPath = "/tmp/kvbench-mouse-" + std::to_string(getpid()) + ".sock";
+  app::VirtualMouse mouse(hid, socketPath);
+  const int out = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  socketPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  if (out < 0 || connect(out, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    std::printf("hidraw: cannot reach the virtual mouse's socket\n");
+    return;
+  }
+  TgxHIDData data(p.platform());
+  constexpr int kReports = 10000;
+  std::vector<double> micros;
+  micros.reserve(kReports);
+  std::atomic<Clock::rep> sentAt{0};
+  std::atomic<int> handled{0};
+  data.OnData = [&](auto&&...) {
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now().time_since_epoch() -
+                                                               Clock::duration(sentAt.load()))
+                         .count());
+    handled.fetch_add(1, std::memory_order_release);
+  };
+  data.HidFindAndReadDevice(kUsage, "*");
+  std::this_thread::sleep_for(200ms);  // the read thread opens the node and waits in poll()
+  const long before = OtherThreadSwitches();
+  std::this_thread::sleep_for(3s);
+  const long after = OtherThreadSwitches();
+  std::printf(
+      "hidraw, virtual mouse open and idle: %.2f wake-ups/s of its threads (%zu read thread)\n",
+      (after - before) / 3.0, data.RunningThreads());
+  std::thread feeder([&] {
+    for (int i = 0; i < kReports; ++i) {
+      const std::uint8_t report[8] = {7, static_cast<std::uint8_t>(i), 0, 0, 1, 2, 3, 4};
+      sentAt = Clock::now().time_since_epoch().count();
+      if (send(out, report, sizeof report, 0) != sizeof report) break;
+      while (handled.load(std::memory_order_acquire) != i + 1) std::this_thread::yield();
+    }
+    p.loop.Post([&] { p.loop.Quit(); });
+  });
+  p.loop.Run();
+  feeder.join();
+  close(out);
+  if (micros.empty()) return;
+  std::sort(micros.begin(), micros.end());
+  std::printf(
+      "hidraw: datagram -> OnData returned on the main thread, %zu reports: median %.1f us, p99 "
+      "%.1f us, max %.1f us\n",
+      micros.size(), micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+  data.HidStopRead();
+  while (data.RunningThreads() != 0) std::this_thread::sleep_for(1ms);
+}
+
 }  // namespace
 
 int main() {
   IdleWakeups();
   Latency();
   StopWithEightThreads();
+  HidrawVirtualMouse();
 }
