@@ -5,6 +5,7 @@
 //
 // Threads: every call is made on the main thread, and every event (clicks, menu choices) is
 // delivered on the main thread through the event loop. Nothing here throws.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,12 @@ struct TrayIconSpec {
   std::function<void()> onClick;
 };
 
+// A mark drawn over the tray image that tells a state at a glance.
+enum class TrayBadge {
+  None,
+  MicrophoneMuted,  // the default microphone is muted
+};
+
 class TrayIcon {
  public:
   virtual ~TrayIcon() = default;  // removes the icon
@@ -43,6 +50,24 @@ class TrayIcon {
   virtual void SetHint(std::string_view hint) = 0;
   // Caption of the menu item at `index`; an index past the menu is ignored.
   virtual void SetMenuCaption(std::size_t index, std::string_view caption) = 0;
+  // Draws `badge` over the current image (the default one or the file's), also over an image
+  // set later; None shows the image alone.
+  virtual void SetBadge(TrayBadge badge) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Desktop notifications: a short message that goes away by itself and asks for nothing.
+
+enum class NotificationIcon { Information, Warning, Error };
+
+struct Notification {
+  std::string title;  // one short line, already translated
+  std::string body;   // may be empty
+  NotificationIcon icon = NotificationIcon::Information;
+  // A later notification with the same non-empty tag replaces this one where the desktop can,
+  // instead of adding another (for example one per toggle of a state).
+  std::string tag;
+  std::chrono::milliseconds timeout{4000};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -125,6 +150,11 @@ class Shell {
   virtual bool Launch(std::string_view path, std::string_view workingDir, ShowStyle style) = 0;
   // Opens an address (a web page) with the user's handler for it. False on failure.
   virtual bool OpenUrl(std::string_view url, ShowStyle style) = 0;
+  // Shows a desktop notification: on Windows a balloon of the program's tray icon, on Linux
+  // through the desktop's notification service on the session bus. False when there is
+  // nowhere to show it (no tray icon, no bus); a service that turns it down later is not
+  // reported. Nothing else happens either way.
+  virtual bool ShowNotification(const Notification& notification) = 0;
 };
 
 }  // namespace kv::platform

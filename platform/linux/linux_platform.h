@@ -31,7 +31,7 @@ class LinuxPlatform {
   HidrawHid hid;
   UdevDeviceNotifications devices{loop, hid};
   PulseAudio audio;
-  QtShell shell{windows};
+  QtShell shell{windows, QDBusConnection::sessionBus()};
   DlDynamicLibraries libraries{paths};
   PosixLocale locale;
   QtKeyboard keyboard;

@@ -1,8 +1,11 @@
 #pragma once
 // Desktop services on Qt 6: tray icon and menu, the content window (About), message boxes, the
 // shell's launch and open, locale, keyboard state and run-time libraries.
+#include <QDBusConnection>
+#include <QIcon>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,7 +25,11 @@ namespace kv::platform::linux_ {
 
 class QtShell : public Shell {
  public:
-  explicit QtShell(MessageWindows& windows) : windows_(windows) {}
+  // Without a bus there are no desktop notifications.
+  explicit QtShell(MessageWindows& windows);
+  // Notifications go to the desktop's notification service on `bus` (the session bus).
+  QtShell(MessageWindows& windows, QDBusConnection bus);
+  ~QtShell() override;
   std::unique_ptr<TrayIcon> CreateTrayIcon(TrayIconSpec spec) override;
   std::unique_ptr<ContentWindow> CreateContentWindow(
       const WindowContent& content,
@@ -35,15 +42,24 @@ class QtShell : public Shell {
   // the lower-case name without ".exe".
   bool Launch(std::string_view path, std::string_view workingDir, ShowStyle style) override;
   bool OpenUrl(std::string_view url, ShowStyle style) override;
+  // org.freedesktop.Notifications.Notify, without waiting for the answer: true once the call is
+  // on its way. The id the service answers is kept per tag, so the next notification of a tag
+  // replaces the last one.
+  bool ShowNotification(const Notification& notification) override;
 
   // The file Launch starts for `path`, "" when neither form exists. Exposed for tests.
   static std::string ResolveProgram(std::string_view path);
   // The Qt object behind a tray icon of this shell (tests drive its signals); nullptr for any
   // other icon.
   static QSystemTrayIcon* QtObjectOf(TrayIcon& icon);
+  // The tray's image with `badge` drawn over it. Exposed for tests.
+  static QIcon BadgedIcon(const QIcon& image, TrayBadge badge);
 
  private:
   MessageWindows& windows_;
+  QDBusConnection bus_;
+  // Shared with the answers still on their way, which may arrive after this shell is gone.
+  std::shared_ptr<std::map<std::string, std::uint32_t>> notificationIds_;
 };
 
 // Modal boxes on a screen; on Qt's offscreen platform (no one could dismiss a box) the text goes

@@ -21,10 +21,12 @@ class SimShell::SimTray : public TrayIcon {
   void SetMenuCaption(std::size_t index, std::string_view caption) override {
     if (index < spec_.menu.size()) spec_.menu[index].caption = caption;
   }
+  void SetBadge(TrayBadge badge) override { badge_ = badge; }
 
   SimShell& owner_;
   TrayIconSpec spec_;
   std::string image_;
+  TrayBadge badge_ = TrayBadge::None;
 };
 
 class SimShell::Window : public ContentWindow {
@@ -78,9 +80,15 @@ bool SimShell::OpenUrl(std::string_view url, ShowStyle) {
   return true;
 }
 
+bool SimShell::ShowNotification(const Notification& notification) {
+  if (!notificationsAvailable_) return false;
+  notifications_.push_back(notification);
+  return true;
+}
+
 SimShell::TrayState SimShell::Tray() const {
   if (!tray_) return {};
-  return TrayState{true, tray_->spec_.menu, tray_->spec_.hint, tray_->image_};
+  return TrayState{true, tray_->spec_.menu, tray_->spec_.hint, tray_->image_, tray_->badge_};
 }
 
 std::vector<std::string> SimShell::VisibleMenu() const {

@@ -26,6 +26,8 @@ class SimShell : public Shell {
   bool ShowAndRaise(WindowHandle window) override;
   bool Launch(std::string_view path, std::string_view workingDir, ShowStyle style) override;
   bool OpenUrl(std::string_view url, ShowStyle style) override;
+  // Recorded; false (and not recorded) while notifications are made unavailable.
+  bool ShowNotification(const Notification& notification) override;
 
   // --- what the program did ---
   struct TrayState {
@@ -33,6 +35,7 @@ class SimShell : public Shell {
     std::vector<TrayMenuItem> menu;
     std::string hint;
     std::string imageFile;  // "" = the default image
+    TrayBadge badge = TrayBadge::None;
   };
   TrayState Tray() const;
   // The captions of the visible menu items, in order: what the user sees.
@@ -45,6 +48,7 @@ class SimShell : public Shell {
   std::vector<Launched> Launches() const { return launches_; }
   std::vector<std::string> OpenedUrls() const { return urls_; }
   std::vector<WindowHandle> Raised() const { return raised_; }
+  std::vector<Notification> Notifications() const { return notifications_; }
   // The content window most recently created (nullptr when none is alive).
   const WindowContent* Content() const;
   bool ContentVisible() const;
@@ -63,6 +67,8 @@ class SimShell : public Shell {
   void FailLaunches(bool fail) { failLaunch_ = fail; }
   // Files whose contents read as an icon; any other file fails to load as one.
   void SetIconLoadable(bool loadable) { iconLoadable_ = loadable; }
+  // No notification service (a desktop without one).
+  void SetNotificationsAvailable(bool available) { notificationsAvailable_ = available; }
 
  private:
   class SimTray;
@@ -74,7 +80,9 @@ class SimShell : public Shell {
   std::vector<Launched> launches_;
   std::vector<std::string> urls_;
   std::vector<WindowHandle> raised_;
+  std::vector<Notification> notifications_;
   std::set<WindowHandle> raisable_;
+  bool notificationsAvailable_ = true;
   bool failLaunch_ = false;
   bool iconLoadable_ = true;
 };

@@ -29,9 +29,13 @@ bool ShellOpen(const std::wstring& file, const std::wstring& dir, ShowStyle styl
 }  // namespace
 
 std::unique_ptr<TrayIcon> Win32Shell::CreateTrayIcon(TrayIconSpec spec) {
-  std::unique_ptr<Win32TrayIcon> tray(new Win32TrayIcon(loop_, std::move(spec)));
+  std::unique_ptr<Win32TrayIcon> tray(new Win32TrayIcon(loop_, std::move(spec), trays_));
   if (!tray->Window()) return nullptr;
   return tray;
+}
+
+bool Win32Shell::ShowNotification(const Notification& notification) {
+  return !trays_->empty() && trays_->back()->ShowBalloon(notification);
 }
 
 std::unique_ptr<ContentWindow> Win32Shell::CreateContentWindow(

@@ -38,8 +38,14 @@ class Win32TrayIcon : public TrayIcon {
   bool SetImageFromFile(std::string_view path) override;
   void SetHint(std::string_view hint) override;
   void SetMenuCaption(std::size_t index, std::string_view caption) override;
+  void SetBadge(TrayBadge badge) override;
+  // A balloon of this icon; a new one replaces the one shown. False when the notification area
+  // does not hold the icon.
+  bool ShowBalloon(const Notification& notification);
 
   HWND Window() const { return window_; }
+  // The image the notification area shows now (with its badge, if any).
+  HICON ShownIcon() const { return icon_; }
   // The popup menu: the visible items only, command ID = the item's index in TrayIconSpec::menu
   // + 1.
   HMENU Menu() const { return menu_; }
@@ -48,7 +54,11 @@ class Win32TrayIcon : public TrayIcon {
 
  private:
   friend class Win32Shell;
-  Win32TrayIcon(EventLoop& loop, TrayIconSpec spec);
+  // `registry` lists the shell's live icons; each icon enters itself and leaves when destroyed.
+  Win32TrayIcon(EventLoop& loop, TrayIconSpec spec,
+                std::shared_ptr<std::vector<Win32TrayIcon*>> registry);
+  Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationArea area,
+                std::shared_ptr<std::vector<Win32TrayIcon*>> registry);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
   bool Notify(DWORD action, UINT flags);
@@ -56,6 +66,7 @@ class Win32TrayIcon : public TrayIcon {
   // answered a message (a few times at most, until the next TaskbarCreated).
   void Add();
   void ShowMenu();
+  void UpdateImage();  // the base image with the badge, shown
   template <typename Fn>
   void Deliver(Fn fn);
 
@@ -64,7 +75,11 @@ class Win32TrayIcon : public TrayIcon {
   HWND window_ = nullptr;
   HMENU menu_ = nullptr;
   HICON icon_ = nullptr;        // the image shown
+  HICON baseIcon_ = nullptr;    // the image without its badge
   HICON loadedIcon_ = nullptr;  // one this object loaded from a file and must destroy
+  HICON badgedIcon_ = nullptr;  // one this object drew with the badge and must destroy
+  TrayBadge badge_ = TrayBadge::None;
+  std::shared_ptr<std::vector<Win32TrayIcon*>> registry_;
   std::wstring hint_;
   bool shown_ = false;
   bool menuOpen_ = false;
@@ -128,10 +143,15 @@ class Win32Shell : public Shell {
   bool ShowAndRaise(WindowHandle window) override;
   bool Launch(std::string_view path, std::string_view workingDir, ShowStyle style) override;
   bool OpenUrl(std::string_view url, ShowStyle style) override;
+  // A balloon of the tray icon created last that still exists; false without one.
+  bool ShowNotification(const Notification& notification) override;
 
  private:
   EventLoop& loop_;
   std::wstring title_;
+  // Live tray icons, in creation order. Shared with them so that either may go first.
+  std::shared_ptr<std::vector<Win32TrayIcon*>> trays_ =
+      std::make_shared<std::vector<Win32TrayIcon*>>();
   // Live content windows, for the title. Shared with them so that either may go first.
   std::shared_ptr<std::set<HWND>> windows_ = std::make_shared<std::set<HWND>>();
 };

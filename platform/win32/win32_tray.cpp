@@ -1,7 +1,10 @@
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_loop.h"
@@ -57,13 +60,121 @@ std::wstring MenuText(std::string_view caption) {
   return out;
 }
 
+// The pixels of `icon` drawn at cx × cy, as premultiplied BGRA, top row first. The alpha comes
+// from drawing it once on black and once on white, so icons with and without an alpha channel
+// both come out right.
+std::vector<std::uint32_t> IconPixels(HICON icon, int cx, int cy) {
+  std::vector<std::uint32_t> out(static_cast<std::size_t>(cx) * cy);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = cx;
+  bi.bmiHeader.biHeight = -cy;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) return out;
+  std::vector<std::uint32_t> onBlack, onWhite;
+  for (const COLORREF background : {RGB(0, 0, 0), RGB(255, 255, 255)}) {
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!dib) break;
+    HGDIOBJ old = SelectObject(dc, dib);
+    RECT all{0, 0, cx, cy};
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(dc, 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    const auto* px = static_cast<const std::uint32_t*>(bits);
+    (background == RGB(0, 0, 0) ? onBlack : onWhite).assign(px, px + out.size());
+    SelectObject(dc, old);
+    DeleteObject(dib);
+  }
+  DeleteDC(dc);
+  if (onBlack.size() != out.size() || onWhite.size() != out.size()) return out;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    // On black a pixel shows colour × alpha; on white colour × alpha + (255 - alpha).
+    const int alpha = 255 - static_cast<int>((onWhite[i] >> 8 & 0xFF) - (onBlack[i] >> 8 & 0xFF));
+    out[i] = (onBlack[i] & 0x00FFFFFFu) | static_cast<std::uint32_t>(std::clamp(alpha, 0, 255))
+                                              << 24;
+  }
+  return out;
+}
+
+// `base` with a badge drawn over its lower right quarter (for a muted microphone: a red disc with
+// a white bar), as a new icon the caller destroys; nullptr when it cannot be made.
+HICON DrawBadge(HICON base, int cx, int cy) {
+  std::vector<std::uint32_t> px = IconPixels(base, cx, cy);
+  // The disc and its bar, with 4 × 4 samples per pixel for smooth edges.
+  const double r = cx * 0.27, mx = cx * 0.715, my = cy * 0.715, bar = r * 0.22;
+  for (int y = 0; y < cy; ++y)
+    for (int x = 0; x < cx; ++x) {
+      int inDisc = 0, inBar = 0;
+      for (int sy = 0; sy < 4; ++sy)
+        for (int sx = 0; sx < 4; ++sx) {
+          const double dx = x + (sx + 0.5) / 4 - mx, dy = y + (sy + 0.5) / 4 - my;
+          if (dx * dx + dy * dy > r * r) continue;
+          ++inDisc;
+          // The bar runs from upper left to lower right through the centre.
+          if (std::abs(dx - dy) / 1.4142 < bar && std::abs(dx + dy) / 1.4142 < r * 0.62) ++inBar;
+        }
+      if (!inDisc) continue;
+      const double cover = inDisc / 16.0, white = inBar / static_cast<double>(inDisc);
+      const auto channel = [&](double red) {
+        return static_cast<std::uint32_t>(std::lround(255 * (white + (1 - white) * red)));
+      };
+      // Badge colour (premultiplied) over what is there.
+      std::uint32_t& p = px[static_cast<std::size_t>(y) * cx + x];
+      const std::uint32_t br = channel(0.88), bg = channel(0.13), bb = channel(0.13);
+      const auto mix = [&](std::uint32_t under, std::uint32_t over) {
+        return static_cast<std::uint32_t>(std::lround(over * cover + under * (1 - cover)));
+      };
+      const std::uint32_t a = mix(p >> 24, 255), rr = mix(p >> 16 & 0xFF, br),
+                          gg = mix(p >> 8 & 0xFF, bg), bl = mix(p & 0xFF, bb);
+      p = a << 24 | rr << 16 | gg << 8 | bl;
+    }
+  BITMAPV5HEADER header{};
+  header.bV5Size = sizeof(header);
+  header.bV5Width = cx;
+  header.bV5Height = -cy;
+  header.bV5Planes = 1;
+  header.bV5BitCount = 32;
+  header.bV5Compression = BI_BITFIELDS;
+  header.bV5RedMask = 0x00FF0000;
+  header.bV5GreenMask = 0x0000FF00;
+  header.bV5BlueMask = 0x000000FF;
+  header.bV5AlphaMask = 0xFF000000;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP color = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                   &bits, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  if (!color) return nullptr;
+  std::copy(px.begin(), px.end(), static_cast<std::uint32_t*>(bits));
+  // The alpha channel decides; the mask only has to exist.
+  std::vector<std::uint8_t> zeros(static_cast<std::size_t>((cx + 15) / 16 * 2) * cy, 0);
+  HBITMAP mask = CreateBitmap(cx, cy, 1, 1, zeros.data());
+  ICONINFO info{TRUE, 0, 0, mask, color};
+  HICON icon = mask ? CreateIconIndirect(&info) : nullptr;
+  if (mask) DeleteObject(mask);
+  DeleteObject(color);
+  return icon;
+}
+
 }  // namespace
 
-Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec)
-    : Win32TrayIcon(loop, std::move(spec), NotificationArea{}) {}
-
 Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationArea area)
-    : loop_(loop), spec_(std::move(spec)), area_(area) {
+    : Win32TrayIcon(loop, std::move(spec), area, std::make_shared<std::vector<Win32TrayIcon*>>()) {}
+
+Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec,
+                             std::shared_ptr<std::vector<Win32TrayIcon*>> registry)
+    : Win32TrayIcon(loop, std::move(spec), NotificationArea{}, std::move(registry)) {}
+
+Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationArea area,
+                             std::shared_ptr<std::vector<Win32TrayIcon*>> registry)
+    : loop_(loop), spec_(std::move(spec)), registry_(std::move(registry)), area_(area) {
+  registry_->push_back(this);
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   if (!EnsureWindowClass(kTrayWindowClass, &WindowProc)) return;
   // Top-level (not message-only): the taskbar's restart is announced by a broadcast, which
@@ -77,7 +188,7 @@ Win32TrayIcon::Win32TrayIcon(EventLoop& loop, TrayIconSpec spec, NotificationAre
   for (std::size_t i = 0; i < spec_.menu.size(); ++i)
     if (spec_.menu[i].visible && menu_)
       AppendMenuW(menu_, MF_STRING, i + 1, MenuText(spec_.menu[i].caption).c_str());
-  icon_ = DefaultIcon();
+  icon_ = baseIcon_ = DefaultIcon();
   hint_ = Widen(spec_.hint);
   Add();
 }
@@ -102,6 +213,7 @@ void Win32TrayIcon::Add() {
 
 Win32TrayIcon::~Win32TrayIcon() {
   alive_.reset();
+  std::erase(*registry_, this);
   if (menuOpen_) EndMenu();
   if (window_) {
     if (shown_) Notify(NIM_DELETE, 0);
@@ -110,6 +222,7 @@ Win32TrayIcon::~Win32TrayIcon() {
   }
   if (menu_) DestroyMenu(menu_);
   if (loadedIcon_) DestroyIcon(loadedIcon_);
+  if (badgedIcon_) DestroyIcon(badgedIcon_);
 }
 
 bool Win32TrayIcon::Notify(DWORD action, UINT flags) {
@@ -133,10 +246,50 @@ bool Win32TrayIcon::SetImageFromFile(std::string_view path) {
                                              GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE));
   if (!icon) return false;
   HICON old = loadedIcon_;
-  icon_ = loadedIcon_ = icon;
-  if (shown_) Notify(NIM_MODIFY, NIF_ICON);
+  baseIcon_ = loadedIcon_ = icon;
+  UpdateImage();
   if (old) DestroyIcon(old);
   return true;
+}
+
+void Win32TrayIcon::SetBadge(TrayBadge badge) {
+  if (badge == badge_) return;
+  badge_ = badge;
+  UpdateImage();
+}
+
+void Win32TrayIcon::UpdateImage() {
+  HICON old = badgedIcon_;
+  badgedIcon_ = nullptr;
+  if (badge_ != TrayBadge::None)
+    badgedIcon_ =
+        DrawBadge(baseIcon_, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+  // Without a badge drawn (or when drawing fails) the plain image still shows.
+  icon_ = badgedIcon_ ? badgedIcon_ : baseIcon_;
+  if (shown_) Notify(NIM_MODIFY, NIF_ICON);
+  if (old) DestroyIcon(old);
+}
+
+bool Win32TrayIcon::ShowBalloon(const Notification& n) {
+  if (!window_ || !shown_) return false;
+  NOTIFYICONDATAW d{};
+  d.cbSize = sizeof(d);
+  d.hWnd = window_;
+  d.uID = kIconId;
+  d.uFlags = NIF_INFO;
+  // A balloon without text is not shown at all, so a lone title becomes the text.
+  std::wstring title = Widen(n.title), text = Widen(n.body);
+  if (text.empty()) std::swap(title, text);
+  title.resize(std::min(title.size(), std::size(d.szInfoTitle) - 1));
+  text.resize(std::min(text.size(), std::size(d.szInfo) - 1));
+  title.copy(d.szInfoTitle, title.size());
+  text.copy(d.szInfo, text.size());
+  d.uTimeout = static_cast<UINT>(n.timeout.count());
+  d.dwInfoFlags = (n.icon == NotificationIcon::Error     ? NIIF_ERROR
+                   : n.icon == NotificationIcon::Warning ? NIIF_WARNING
+                                                         : NIIF_INFO) |
+                  NIIF_NOSOUND;
+  return area_.notify(NIM_MODIFY, &d) != FALSE;
 }
 
 void Win32TrayIcon::SetHint(std::string_view hint) {

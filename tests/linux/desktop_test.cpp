@@ -5,6 +5,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QKeySequence>
 #include <QMenu>
@@ -167,6 +172,123 @@ TEST(QtTray, ADoubleClickIsOneClickHoweverTheDesktopReportsIt) {
   EXPECT_EQ(clicks, 2);
   emit icon->activated(QSystemTrayIcon::DoubleClick);  // a desktop that reports only that
   EXPECT_EQ(clicks, 3);
+}
+
+// The desktop's notification service as far as Notify goes: records each call's arguments and
+// answers with ids of its own, on a private bus.
+class FakeNotificationService : public QDBusVirtualObject {
+ public:
+  struct Call {
+    QString app, icon, summary, body;
+    uint replaces = 0;
+    bool transient = false;
+    int timeout = 0;
+  };
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+    if (m.member() != "Notify" || m.arguments().size() != 8) return false;
+    const auto a = m.arguments();
+    const QVariantMap hints = qdbus_cast<QVariantMap>(a[6]);
+    calls.push_back({a[0].toString(), a[2].toString(), a[3].toString(), a[4].toString(),
+                     a[1].toUInt(), hints.value("transient").toBool(), a[7].toInt()});
+    bus.send(m.createReply(QVariant::fromValue(static_cast<uint>(100 + calls.size()))));
+    return true;
+  }
+  std::vector<Call> calls;
+};
+
+Notification Note(std::string title, std::string body = "",
+                  NotificationIcon icon = NotificationIcon::Information, std::string tag = "") {
+  Notification n;
+  n.title = std::move(title);
+  n.body = std::move(body);
+  n.icon = icon;
+  n.tag = std::move(tag);
+  return n;
+}
+
+bool SpinUntil(const std::function<bool()>& done, int limitMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < limitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return done();
+}
+
+TEST(QtNotifications, GoToTheBusServiceAndATagReplacesItsLastNotification) {
+  kv::test::EnsureQtApp();
+  std::string why;
+  if (kv::test::PrivateBusAddress(&why).empty()) GTEST_SKIP() << why;
+  kv::test::BusConnection service, client;
+  FakeNotificationService fake;
+  ASSERT_TRUE(service.get().registerService("org.freedesktop.Notifications"));
+  ASSERT_TRUE(service.get().registerVirtualObject("/org/freedesktop/Notifications", &fake));
+  SimWindowsWorld w;
+  QtShell shell(w.windows, client.get());
+  ASSERT_TRUE(shell.ShowNotification(
+      Note("Microphone muted", "", NotificationIcon::Information, "microphone")));
+  ASSERT_TRUE(SpinUntil([&] { return fake.calls.size() == 1; }));
+  // The answer (id 101) has to be back before the next notification can name it.
+  SpinUntil([] { return false; }, 300);
+  ASSERT_TRUE(shell.ShowNotification(
+      Note("Microphone on", "", NotificationIcon::Information, "microphone")));
+  ASSERT_TRUE(
+      shell.ShowNotification(Note("Store locked", "kvstore holds it", NotificationIcon::Error)));
+  ASSERT_TRUE(SpinUntil([&] { return fake.calls.size() == 3; }));
+  EXPECT_EQ(fake.calls[0].app, "kvmon");
+  EXPECT_EQ(fake.calls[0].summary, "Microphone muted");
+  EXPECT_EQ(fake.calls[0].replaces, 0u);
+  EXPECT_TRUE(fake.calls[0].transient);
+  EXPECT_EQ(fake.calls[0].timeout, 4000);
+  EXPECT_EQ(fake.calls[1].summary, "Microphone on");
+  EXPECT_EQ(fake.calls[1].replaces, 101u);
+  EXPECT_EQ(fake.calls[2].replaces, 0u);  // no tag: never replaces
+  EXPECT_EQ(fake.calls[2].body, "kvstore holds it");
+  EXPECT_EQ(fake.calls[2].icon, "dialog-error");
+}
+
+TEST(QtNotifications, WithoutAServiceOrABusNothingBreaks) {
+  kv::test::EnsureQtApp();
+  SimWindowsWorld w;
+  QtShell noBus(w.windows);
+  EXPECT_FALSE(noBus.ShowNotification(Note("Microphone muted")));
+  std::string why;
+  if (kv::test::PrivateBusAddress(&why).empty()) GTEST_SKIP() << why;
+  kv::test::BusConnection client;
+  ASSERT_FALSE(client.get().interface()->isServiceRegistered("org.freedesktop.Notifications"));
+  QtShell shell(w.windows, client.get());
+  // On its way; the bus's "no such service" answer comes back and changes nothing.
+  EXPECT_TRUE(
+      shell.ShowNotification(Note("Microphone muted", "", NotificationIcon::Information, "m")));
+  SpinUntil([] { return false; }, 200);
+  EXPECT_TRUE(
+      shell.ShowNotification(Note("Microphone on", "", NotificationIcon::Information, "m")));
+  SpinUntil([] { return false; }, 200);
+}
+
+TEST(QtTray, TheMuteBadgeMarksTheLowerRightOfTheImage) {
+  kv::test::EnsureQtApp();
+  QPixmap blue(64, 64);
+  blue.fill(Qt::blue);
+  const QIcon plain(blue);
+  const QImage none = QtShell::BadgedIcon(plain, TrayBadge::None).pixmap(64, 64).toImage();
+  const QImage muted =
+      QtShell::BadgedIcon(plain, TrayBadge::MicrophoneMuted).pixmap(64, 64).toImage();
+  EXPECT_EQ(none.pixelColor(10, 10), QColor(Qt::blue));
+  EXPECT_EQ(none.pixelColor(44, 44), QColor(Qt::blue));
+  EXPECT_EQ(muted.pixelColor(10, 10), QColor(Qt::blue));  // the image itself stays
+  const QColor badge = muted.pixelColor(40, 52);          // on the disc, off its bar
+  EXPECT_GT(badge.red(), 200);
+  EXPECT_LT(badge.blue(), 80);
+  // The tray icon takes a badge and gives it up again, also across a change of image.
+  SimWindowsWorld w;
+  QtShell shell(w.windows);
+  auto tray = shell.CreateTrayIcon({{{"Exit", true}}, "hint", nullptr, nullptr});
+  ASSERT_NE(tray, nullptr);
+  tray->SetBadge(TrayBadge::MicrophoneMuted);
+  tray->SetBadge(TrayBadge::None);
 }
 
 TEST(QtContentWindow, ShowsCentredAndHides) {

@@ -270,6 +270,67 @@ TEST_F(Win32Tray, RightClickOpensThePopupAndAKeyboardChoiceReachesTheOwner) {
   EXPECT_EQ(chosen, (std::vector<std::size_t>{2}));
 }
 
+// The colour (0x00RRGGBB) and alpha of one pixel of an icon drawn at its own size.
+std::pair<std::uint32_t, int> IconPixel(HICON icon, int x, int y) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return {0, -1};
+  BITMAP bm{};
+  GetObjectW(info.hbmColor, sizeof bm, &bm);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = bm.bmWidth;
+  bi.bmiHeader.biHeight = -bm.bmHeight;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> px(static_cast<std::size_t>(bm.bmWidth) * bm.bmHeight);
+  HDC dc = GetDC(nullptr);
+  GetDIBits(dc, info.hbmColor, 0, bm.bmHeight, px.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  const std::uint32_t p = px[static_cast<std::size_t>(y) * bm.bmWidth + x];
+  return {p & 0xFFFFFF, static_cast<int>(p >> 24)};
+}
+
+TEST_F(Win32Tray, TheMuteBadgeIsDrawnOverTheImageAndTakenAwayAgain) {
+  HICON plain = tray->ShownIcon();
+  const int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
+  icon->SetBadge(TrayBadge::MicrophoneMuted);
+  HICON badged = tray->ShownIcon();
+  ASSERT_NE(badged, plain);
+  EXPECT_TRUE(IconPresent(owner));
+  // Inside the disc (lower right), off its bar: opaque red.
+  const auto [rgb, alpha] = IconPixel(badged, cx * 72 / 100 - cx / 8, cy * 72 / 100 + cy / 8);
+  EXPECT_EQ(alpha, 255);
+  EXPECT_GT(rgb >> 16 & 0xFF, 0xC0u) << std::hex << rgb;
+  EXPECT_LT(rgb & 0xFF, 0x60u) << std::hex << rgb;
+  // A new image keeps the badge; None shows the image alone.
+  Folder folder;
+  WriteIcon(folder / "good.ico");
+  ASSERT_TRUE(icon->SetImageFromFile(folder / "good.ico"));
+  EXPECT_GT(
+      IconPixel(tray->ShownIcon(), cx * 72 / 100 - cx / 8, cy * 72 / 100 + cy / 8).first >> 16 &
+          0xFF,
+      0xC0u);
+  HICON loaded = tray->ShownIcon();
+  icon->SetBadge(TrayBadge::None);
+  EXPECT_NE(tray->ShownIcon(), loaded);
+  icon->SetBadge(TrayBadge::None);
+  EXPECT_TRUE(IconPresent(owner));
+}
+
+TEST_F(Win32Tray, NotificationsAreBalloonsOfTheIconThatExists) {
+  Notification n;
+  n.title = "Microphone muted";
+  EXPECT_TRUE(shell.ShowNotification(n));
+  n.body = std::string(300, 'b');  // longer than a balloon keeps
+  n.icon = NotificationIcon::Error;
+  EXPECT_TRUE(tray->ShowBalloon(n));
+  icon.reset();
+  EXPECT_FALSE(shell.ShowNotification(n)) << "no icon, no balloon";
+}
+
 // --- content window ----------------------------------------------------------------------------
 
 WindowContent Dialog() {
