@@ -17,6 +17,9 @@ std::vector<std::uint8_t> MonitorLanguageResource() {
       "Hardware Core:1.00.00",
       "Software Core:1.00.00",
       "Software Update Website:",
+      "Microphone muted",
+      "Microphone on",
+      "No microphone",
   };
   res.languages = {
       {"CH",
@@ -29,6 +32,9 @@ std::vector<std::uint8_t> MonitorLanguageResource() {
            "Hardware Core:1.00.00=硬件版本：1.00.00",
            "Software Core:1.00.00=软件版本：1.00.00",
            "Software Update Website:=软件更新网站：",
+           "Microphone muted=麦克风已静音",
+           "Microphone on=麦克风已开启",
+           "No microphone=未找到麦克风",
        }},
       {"US",
        {
@@ -37,6 +43,9 @@ std::vector<std::uint8_t> MonitorLanguageResource() {
            "Hardware Core:1.00.00=Hardware Core:1.00.00",
            "Software Core:1.00.00=Software Core:1.00.00",
            "Software Update Website:=Software Update Website:",
+           "Microphone muted=Microphone muted",
+           "Microphone on=Microphone on",
+           "No microphone=No microphone",
        }},
   };
   return lang::WriteLanguageResource(res);

@@ -1,6 +1,7 @@
 #include "app/monitor.h"
 
 #include "app/embedded_languages.h"
+#include "app/settings.h"
 #include "base/path.h"
 #include "hid/gx_hid_data.h"
 #include "hid/gx_hid_event.h"
@@ -59,7 +60,8 @@ TKVMonMain::TKVMonMain(platform::Platform& platform, TDM& dm)
     : Component("TKVMONMAIN", "KVMonMain", Role::Form),
       p_(platform),
       DM(dm),
-      microphone_(platform.audio, platform.messageBoxes) {
+      microphone_(platform.loop, platform.debug, platform.audio, platform.messageBoxes) {
+  microphone_.OnStateChanged = [this](std::optional<bool>) { ShowMicrophoneState(); };
   window_ = p_.windows.Create(kMonitorWindowClass,
                               [this](const platform::WindowMessage& m) { return WindowProc(m); });
 
@@ -146,11 +148,43 @@ void TKVMonMain::ApplyLanguageAndCaptions() {
   const int current = gxLanguage1->GetLanguageIndexByShortID(gxLanguage1->Lang());
   const int wanted = DM.FAllProfileSettingInfo.CurrentLanguage;
   if (current != wanted) gxLanguage1->SetLang(gxLanguage1->GetLanguageShortIDByIndex(wanted));
-  if (p_.shell) p_.shell->SetApplicationTitle(TranslateText(kMonitorTitle));
+  const std::string title = TranslateText(kMonitorTitle);
+  if (p_.shell) p_.shell->SetApplicationTitle(title);
+  microphone_.SetMessageCaption(title);
   Config1->SetStringProperty("Caption", TranslateText("Config"));
   About1->SetStringProperty("Caption", TranslateText("About"));
   Exit1->SetStringProperty("Caption", TranslateText("Exit"));
-  TrayIcon1->SetStringProperty("Hint", TranslateText(kDriverTitle));
+  ShowMicrophoneState();
+}
+
+namespace {
+const char* MicrophoneStateText(std::optional<bool> muted) {
+  if (!muted) return kNoMicrophoneText;
+  return *muted ? kMicrophoneMutedText : kMicrophoneOnText;
+}
+}  // namespace
+
+void TKVMonMain::ShowMicrophoneState() {
+  const std::optional<bool> muted = microphone_.Muted();
+  // Where the microphone goes through the legacy mixer its state is not followed: the hint
+  // keeps its title alone.
+  std::string hint = TranslateText(kDriverTitle);
+  if (p_.audio && p_.audio->HasCaptureEndpoint())
+    hint += "\n" + TranslateText(MicrophoneStateText(muted));
+  TrayIcon1->SetStringProperty("Hint", hint);
+  if (tray_)
+    tray_->SetBadge(muted == true ? platform::TrayBadge::MicrophoneMuted
+                                  : platform::TrayBadge::None);
+}
+
+void TKVMonMain::NotifyMicrophoneToggled(bool muted) {
+  if (!p_.shell ||
+      !MonitorSettings(p_.registry, DM.FOptionsFromConfigFile.ProfileRegFolder).MuteNotifications())
+    return;
+  platform::Notification n;
+  n.title = TranslateText(MicrophoneStateText(muted));
+  n.tag = "microphone";  // each toggle replaces the last one's notification
+  p_.shell->ShowNotification(n);
 }
 
 // --- read channel --------------------------------------------------------------------------------
@@ -237,7 +271,8 @@ void TKVMonMain::OnDeviceEvent(std::uintptr_t code, std::intptr_t lParam) {
 }
 
 void TKVMonMain::ExecuteButtonFunction(std::uint8_t, std::uint16_t FunctionCode) {
-  if (FunctionCode == kMicMuteFunction) microphone_.MicrophoneMute();
+  if (FunctionCode != kMicMuteFunction) return;
+  if (const auto muted = microphone_.MicrophoneMute()) NotifyMicrophoneToggled(*muted);
 }
 
 bool TKVMonMain::WriteProfileIDToRegistry(std::int32_t value) {

@@ -31,6 +31,11 @@ namespace kv {
 inline constexpr const char* kConfiguratorExecutable = "KVCFG.EXE";
 inline constexpr const char* kMonitorTitle = "GAMING MOUSE MONITOR";
 inline constexpr const char* kDriverTitle = "GAMING MOUSE DRIVER";
+// The microphone's state: the second line of the tray hint, and the desktop notification after
+// a toggle by the mouse button.
+inline constexpr const char* kMicrophoneMutedText = "Microphone muted";
+inline constexpr const char* kMicrophoneOnText = "Microphone on";
+inline constexpr const char* kNoMicrophoneText = "No microphone";
 
 // Runs the monitor until Exit. A second instance returns 0 at once, showing and changing
 // nothing. Must be called on the platform's main thread.
@@ -65,6 +70,8 @@ class TKVMonMain : public Component {
   void FormCreate();
   void LoadTrayIcon();
   void ApplyLanguageAndCaptions();
+  // The tray's hint (title and microphone state) and badge, in the selected language.
+  void ShowMicrophoneState();
 
   // --- read channel ---
   void gxHIDEvent1DeviceArrival();
@@ -114,6 +121,7 @@ class TKVMonMain : public Component {
  private:
   std::intptr_t WindowProc(const platform::WindowMessage& m);
   void OnMenuItem(std::size_t index);
+  void NotifyMicrophoneToggled(bool muted);
 
   platform::Platform& p_;
   TDM& DM;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -28,7 +29,7 @@ struct VolumeNotification {
 using VolumeNotify = std::function<void(const VolumeNotification&)>;
 
 // One opened capture endpoint. It stays bound to the device it was opened on, also when the
-// system's default capture device changes later.
+// system's default capture device changes later (a CaptureDeviceWatch says when that happens).
 class CaptureEndpoint {
  public:
   // Releases the endpoint; a registered notification is withdrawn before this returns, so the
@@ -41,6 +42,36 @@ class CaptureEndpoint {
   // Registers the volume notification (one per endpoint; a second call replaces the first).
   // False when the audio system refuses it.
   virtual bool RegisterVolumeNotify(VolumeNotify notify) = 0;
+  // The device this endpoint is bound to, as CaptureDeviceEvent names it.
+  virtual std::string DeviceId() const = 0;
+  // True once a call failed because the device is gone for good (removed, disabled, or the
+  // connection to the audio service lost): the endpoint will never work again, and the default
+  // device has to be opened anew. A failure for any other reason leaves it false.
+  virtual bool Invalidated() const = 0;
+};
+
+// What a CaptureDeviceWatch reports.
+enum class CaptureDeviceChange {
+  DefaultChanged,  // the default capture device for the multimedia role is another one, or none
+  DeviceRemoved,   // the device `device` went away (unplugged, disabled, unloaded)
+  ServiceLost,     // the connection to the audio service broke: every endpoint is invalidated
+                   // and the watch has ended; nothing more comes from it
+};
+
+struct CaptureDeviceEvent {
+  CaptureDeviceChange change = CaptureDeviceChange::DefaultChanged;
+  std::string device;  // DeviceRemoved: the device's id (CaptureEndpoint::DeviceId); else empty
+};
+
+// Called on a thread of the audio system, never on the main thread, under the same rules as
+// VolumeNotify.
+using CaptureDeviceNotify = std::function<void(const CaptureDeviceEvent&)>;
+
+// A registration for capture device changes; destroying it withdraws the registration, and the
+// callback is not called after the destructor returns.
+class CaptureDeviceWatch {
+ public:
+  virtual ~CaptureDeviceWatch() = default;
 };
 
 // Outcome of one legacy mixer operation. Each operation opens mixer device 0, finds its
@@ -73,6 +104,10 @@ class Audio {
   // needs for that on the calling thread). nullptr when there is no such device or the audio
   // system fails; a later call may succeed.
   virtual std::unique_ptr<CaptureEndpoint> OpenDefaultCaptureEndpoint() = 0;
+  // Watches the capture devices: `notify` learns when the default changes, when a device goes
+  // and when the connection to the audio service is lost. nullptr when the audio service
+  // cannot be reached now; a later call may succeed.
+  virtual std::unique_ptr<CaptureDeviceWatch> WatchCaptureDevices(CaptureDeviceNotify notify) = 0;
   // The legacy mixer; nullptr on a platform that has none.
   virtual LegacyMixer* Mixer() = 0;
 };

@@ -4,22 +4,47 @@ namespace kv::platform::sim {
 
 class SimAudio::Endpoint : public CaptureEndpoint {
  public:
-  Endpoint(SimAudio& owner, std::string device) : owner_(owner), device_(std::move(device)) {}
+  Endpoint(SimAudio& owner, std::string device, std::uint64_t plug, std::uint64_t service)
+      : owner_(owner), device_(std::move(device)), plug_(plug), service_(service) {}
   ~Endpoint() override {
     if (registration_) owner_.Unregister(registration_);
   }
-  std::optional<bool> GetMute() override { return owner_.Get(device_); }
-  bool SetMute(bool muted) override { return owner_.Set(device_, muted, true); }
+  std::optional<bool> GetMute() override {
+    bool muted = false;
+    const Access a = owner_.Get(device_, plug_, service_, muted);
+    invalidated_ = invalidated_ || a == Access::Gone;
+    if (a != Access::Ok) return std::nullopt;
+    return muted;
+  }
+  bool SetMute(bool muted) override {
+    const Access a = owner_.Set(device_, plug_, service_, muted);
+    invalidated_ = invalidated_ || a == Access::Gone;
+    return a == Access::Ok;
+  }
   bool RegisterVolumeNotify(VolumeNotify notify) override {
     if (registration_) owner_.Unregister(registration_);
-    registration_ = owner_.Register(device_, std::move(notify));
+    registration_ = owner_.Register(device_, plug_, std::move(notify));
     return registration_ != 0;
   }
+  std::string DeviceId() const override { return device_; }
+  bool Invalidated() const override { return invalidated_; }
 
  private:
   SimAudio& owner_;
   std::string device_;
+  std::uint64_t plug_, service_;
   std::uint64_t registration_ = 0;
+  bool invalidated_ = false;
+};
+
+class SimAudio::Watch : public CaptureDeviceWatch {
+ public:
+  Watch(SimAudio& owner, std::uint64_t id) : owner_(owner), id_(id) {}
+  ~Watch() override { owner_.Unregister(id_); }
+
+ private:
+  SimAudio& owner_;
+  std::uint64_t id_;
 };
 
 class SimAudio::SimMixer : public LegacyMixer {
@@ -68,8 +93,18 @@ std::unique_ptr<CaptureEndpoint> SimAudio::OpenDefaultCaptureEndpoint() {
   ++calls_;
   ++opens_;
   auto it = devices_.find(default_);
-  if (default_.empty() || it == devices_.end() || !it->second.present) return nullptr;
-  return std::make_unique<Endpoint>(*this, default_);
+  if (!serviceUp_ || default_.empty() || it == devices_.end() || !it->second.present)
+    return nullptr;
+  return std::make_unique<Endpoint>(*this, default_, it->second.plug, service_);
+}
+
+std::unique_ptr<CaptureDeviceWatch> SimAudio::WatchCaptureDevices(CaptureDeviceNotify notify) {
+  std::lock_guard lock(mutex_);
+  ++calls_;
+  if (!serviceUp_ || !notify) return nullptr;
+  const std::uint64_t id = nextRegistration_++;
+  watches_[id] = std::move(notify);
+  return std::make_unique<Watch>(*this, id);
 }
 
 LegacyMixer* SimAudio::Mixer() { return mixer_.get(); }
@@ -77,24 +112,60 @@ LegacyMixer* SimAudio::Mixer() { return mixer_.get(); }
 void SimAudio::AddCaptureDevice(const std::string& id, bool muted) {
   std::lock_guard lock(mutex_);
   Device& d = devices_[id];
-  d.present = true;
-  d.muted = muted;
-  if (default_.empty()) default_ = id;
+  d = Device{true, muted, false, false, nextPlug_++};
+  if (default_.empty()) {
+    default_ = id;
+    QueueDeviceEvent({CaptureDeviceChange::DefaultChanged, ""});
+  }
 }
 
 void SimAudio::RemoveCaptureDevice(const std::string& id) {
   std::lock_guard lock(mutex_);
   auto it = devices_.find(id);
-  if (it != devices_.end()) it->second.present = false;
-  if (default_ == id) default_.clear();
+  if (it == devices_.end() || !it->second.present) return;
+  it->second.present = false;
+  QueueDeviceEvent({CaptureDeviceChange::DeviceRemoved, id});
+  if (default_ == id) {
+    default_.clear();
+    QueueDeviceEvent({CaptureDeviceChange::DefaultChanged, ""});
+  }
 }
 
 void SimAudio::SetDefaultCaptureDevice(const std::string& id) {
   std::lock_guard lock(mutex_);
+  if (default_ == id) return;
   default_ = id;
+  QueueDeviceEvent({CaptureDeviceChange::DefaultChanged, ""});
 }
 
-void SimAudio::SetMutedElsewhere(const std::string& id, bool muted) { Set(id, muted, false); }
+std::string SimAudio::DefaultCaptureDevice() const {
+  std::lock_guard lock(mutex_);
+  return default_;
+}
+
+void SimAudio::StopService() {
+  std::lock_guard lock(mutex_);
+  if (!serviceUp_) return;
+  for (auto& [rid, notify] : watches_)
+    queue_.push_back({rid, CaptureDeviceEvent{CaptureDeviceChange::ServiceLost, ""}});
+  serviceUp_ = false;
+  // The endpoints' registrations end with the connection; a pending volume notification for
+  // them is dropped on delivery.
+  registrations_.clear();
+  cv_.notify_all();
+}
+
+void SimAudio::StartService() {
+  std::lock_guard lock(mutex_);
+  if (serviceUp_) return;
+  serviceUp_ = true;
+  ++service_;
+}
+
+void SimAudio::SetMutedElsewhere(const std::string& id, bool muted) {
+  std::lock_guard lock(mutex_);
+  SetLocked(id, muted);
+}
 
 void SimAudio::FailReads(const std::string& id, bool fail) {
   std::lock_guard lock(mutex_);
@@ -123,6 +194,11 @@ std::size_t SimAudio::OpenCount() const {
   return opens_;
 }
 
+std::size_t SimAudio::WatchCount() const {
+  std::lock_guard lock(mutex_);
+  return watches_.size();
+}
+
 void SimAudio::SetMixerMuted(bool muted) {
   std::lock_guard lock(mutex_);
   mixerMuted_ = muted;
@@ -143,35 +219,54 @@ std::size_t SimAudio::MixerOpenCount() const {
   return mixerOpens_;
 }
 
-std::optional<bool> SimAudio::Get(const std::string& id) {
+SimAudio::Access SimAudio::Get(const std::string& id, std::uint64_t plug, std::uint64_t service,
+                               bool& muted) {
   std::lock_guard lock(mutex_);
   ++calls_;
   auto it = devices_.find(id);
-  if (it == devices_.end() || !it->second.present || it->second.failReads) return std::nullopt;
-  return it->second.muted;
+  if (!serviceUp_ || service != service_ || it == devices_.end() || !it->second.present ||
+      it->second.plug != plug)
+    return Access::Gone;
+  if (it->second.failReads) return Access::Failed;
+  muted = it->second.muted;
+  return Access::Ok;
 }
 
-bool SimAudio::Set(const std::string& id, bool muted, bool countCall) {
+SimAudio::Access SimAudio::Set(const std::string& id, std::uint64_t plug, std::uint64_t service,
+                               bool muted) {
   std::lock_guard lock(mutex_);
-  if (countCall) ++calls_;
+  ++calls_;
+  auto it = devices_.find(id);
+  if (!serviceUp_ || service != service_ || it == devices_.end() || !it->second.present ||
+      it->second.plug != plug)
+    return Access::Gone;
+  return SetLocked(id, muted) ? Access::Ok : Access::Failed;
+}
+
+bool SimAudio::SetLocked(const std::string& id, bool muted) {
   auto it = devices_.find(id);
   if (it == devices_.end() || !it->second.present || it->second.failWrites) return false;
   it->second.muted = muted;
-  QueueNotifications(id, muted);
-  return true;
-}
-
-void SimAudio::QueueNotifications(const std::string& id, bool muted) {
   for (auto& [rid, reg] : registrations_)
     if (reg.device == id) queue_.push_back({rid, VolumeNotification{muted, 1.0f, {1.0f}}});
   cv_.notify_all();
+  return true;
 }
 
-std::uint64_t SimAudio::Register(const std::string& device, VolumeNotify notify) {
+void SimAudio::QueueDeviceEvent(const CaptureDeviceEvent& e) {
+  if (!serviceUp_) return;  // nobody reports while the service is down
+  for (auto& [rid, notify] : watches_) queue_.push_back({rid, e});
+  cv_.notify_all();
+}
+
+std::uint64_t SimAudio::Register(const std::string& device, std::uint64_t plug,
+                                 VolumeNotify notify) {
   std::lock_guard lock(mutex_);
   ++calls_;
   auto it = devices_.find(device);
-  if (it == devices_.end() || !it->second.present || !notify) return 0;
+  if (!serviceUp_ || it == devices_.end() || !it->second.present || it->second.plug != plug ||
+      !notify)
+    return 0;
   const std::uint64_t id = nextRegistration_++;
   registrations_[id] = Registration{device, std::move(notify)};
   return id;
@@ -182,6 +277,7 @@ void SimAudio::Unregister(std::uint64_t id) {
   std::lock_guard delivery(deliveryMutex_);
   std::lock_guard lock(mutex_);
   registrations_.erase(id);
+  watches_.erase(id);
 }
 
 void SimAudio::WaitNotificationsDelivered() {
@@ -199,20 +295,29 @@ void SimAudio::NotifierMain() {
   for (;;) {
     cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
     if (stop_) return;
-    auto [rid, data] = queue_.front();
+    auto [rid, payload] = queue_.front();
     queue_.pop_front();
     delivering_ = true;
     lock.unlock();
     bool called = false;
     {
       std::lock_guard delivery(deliveryMutex_);
-      VolumeNotify notify;
+      VolumeNotify volume;
+      CaptureDeviceNotify device;
       {
         std::lock_guard l(mutex_);
-        auto it = registrations_.find(rid);
-        if (it != registrations_.end()) notify = it->second.notify;
+        if (std::holds_alternative<VolumeNotification>(payload)) {
+          if (auto it = registrations_.find(rid); it != registrations_.end())
+            volume = it->second.notify;
+        } else if (auto it = watches_.find(rid); it != watches_.end()) {
+          device = it->second;
+          // A watch that heard of the service's loss has ended.
+          if (std::get<CaptureDeviceEvent>(payload).change == CaptureDeviceChange::ServiceLost)
+            watches_.erase(it);
+        }
       }
-      if (notify) notify(data), called = true;
+      if (volume) volume(std::get<VolumeNotification>(payload)), called = true;
+      if (device) device(std::get<CaptureDeviceEvent>(payload)), called = true;
     }
     lock.lock();
     if (called) ++delivered_;

@@ -4,13 +4,23 @@
 #include <mmdeviceapi.h>
 #include <mmsystem.h>
 
-#include "platform/win32/volume_callback.h"
+#include <audioclient.h>
+
+#include <thread>
+
+#include "platform/win32/audio_callbacks.h"
+#include "platform/win32/wide.h"
 
 namespace kv::platform::win32 {
 
-// ---- the volume notification object ----
+// ---- the objects the audio system calls back ----
 
-HRESULT STDMETHODCALLTYPE VolumeCallback::QueryInterface(REFIID iid, void** out) {
+void CallGate::Close() {
+  closed_.store(true);
+  while (calls_.load() != 0) std::this_thread::yield();
+}
+
+HRESULT STDMETHODCALLTYPE TMyEndpointVolumeCallback::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
     *out = static_cast<IAudioEndpointVolumeCallback*>(this);
@@ -21,15 +31,15 @@ HRESULT STDMETHODCALLTYPE VolumeCallback::QueryInterface(REFIID iid, void** out)
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE VolumeCallback::AddRef() { return ++refs_; }
+ULONG STDMETHODCALLTYPE TMyEndpointVolumeCallback::AddRef() { return ++refs_; }
 
-ULONG STDMETHODCALLTYPE VolumeCallback::Release() {
+ULONG STDMETHODCALLTYPE TMyEndpointVolumeCallback::Release() {
   const ULONG left = --refs_;
   if (left == 0) delete this;
   return left;
 }
 
-VolumeNotification VolumeCallback::Convert(const AUDIO_VOLUME_NOTIFICATION_DATA& data) {
+VolumeNotification TMyEndpointVolumeCallback::Convert(const AUDIO_VOLUME_NOTIFICATION_DATA& data) {
   VolumeNotification n;
   n.muted = data.bMuted != FALSE;
   n.masterVolume = data.fMasterVolume;
@@ -38,24 +48,78 @@ VolumeNotification VolumeCallback::Convert(const AUDIO_VOLUME_NOTIFICATION_DATA&
   return n;
 }
 
-HRESULT STDMETHODCALLTYPE VolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
+HRESULT STDMETHODCALLTYPE
+TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
   if (!data) return E_POINTER;
+  if (!gate_.Enter()) return S_OK;
   try {
-    std::lock_guard lock(mutex_);
     if (notify_) notify_(Convert(*data));
   } catch (...) {
     // Nothing may escape into the audio system's thread.
   }
+  gate_.Leave();
   return S_OK;
 }
 
-void VolumeCallback::Disconnect() {
-  VolumeNotify gone;
-  {
-    std::lock_guard lock(mutex_);
-    gone.swap(notify_);
+void TMyEndpointVolumeCallback::Disconnect() {
+  gate_.Close();
+  notify_ = nullptr;  // no call is inside, and none gets in again
+}
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
+    *out = static_cast<IMMNotificationClient*>(this);
+    AddRef();
+    return S_OK;
   }
-  // `gone` (and what it captured) is destroyed outside the lock.
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE DeviceNotificationClient::AddRef() { return ++refs_; }
+
+ULONG STDMETHODCALLTYPE DeviceNotificationClient::Release() {
+  const ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+void DeviceNotificationClient::Deliver(const CaptureDeviceEvent& e) {
+  if (!gate_.Enter()) return;
+  try {
+    if (notify_) notify_(e);
+  } catch (...) {
+  }
+  gate_.Leave();
+}
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceStateChanged(LPCWSTR id, DWORD state) {
+  if (id && state != DEVICE_STATE_ACTIVE) Deliver({CaptureDeviceChange::DeviceRemoved, Narrow(id)});
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceAdded(LPCWSTR) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceRemoved(LPCWSTR id) {
+  if (id) Deliver({CaptureDeviceChange::DeviceRemoved, Narrow(id)});
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDefaultDeviceChanged(EDataFlow flow,
+                                                                           ERole role, LPCWSTR) {
+  if (flow == eCapture && role == eMultimedia) Deliver({CaptureDeviceChange::DefaultChanged, ""});
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnPropertyValueChanged(LPCWSTR,
+                                                                           const PROPERTYKEY) {
+  return S_OK;
+}
+
+void DeviceNotificationClient::Disconnect() {
+  gate_.Close();
+  notify_ = nullptr;
 }
 
 namespace {
@@ -112,19 +176,19 @@ class Win32CaptureEndpoint : public CaptureEndpoint {
 
   std::optional<bool> GetMute() override {
     BOOL muted = FALSE;
-    if (volume_->GetMute(&muted) != S_OK) return std::nullopt;
+    if (Check(volume_->GetMute(&muted)) != S_OK) return std::nullopt;
     return muted != FALSE;
   }
 
   bool SetMute(bool muted) override {
     // S_FALSE (already in that state) is success too.
-    return SUCCEEDED(volume_->SetMute(muted ? TRUE : FALSE, nullptr));
+    return SUCCEEDED(Check(volume_->SetMute(muted ? TRUE : FALSE, nullptr)));
   }
 
   bool RegisterVolumeNotify(VolumeNotify notify) override {
     Unregister();
-    auto* callback = new VolumeCallback(std::move(notify));
-    if (FAILED(volume_->RegisterControlChangeNotify(callback))) {
+    auto* callback = new TMyEndpointVolumeCallback(std::move(notify));
+    if (FAILED(Check(volume_->RegisterControlChangeNotify(callback)))) {
       callback->Disconnect();
       callback->Release();
       return false;
@@ -133,12 +197,21 @@ class Win32CaptureEndpoint : public CaptureEndpoint {
     return true;
   }
 
+  std::string DeviceId() const override { return id_; }
+  bool Invalidated() const override { return invalidated_; }
+
   ComThread com_;
   ComRef<IMMDeviceEnumerator> enumerator_;
   ComRef<IMMDevice> device_;
   ComRef<IAudioEndpointVolume> volume_;
+  std::string id_;
 
  private:
+  // A device that was removed or disabled answers every call with this for good.
+  HRESULT Check(HRESULT hr) {
+    if (hr == AUDCLNT_E_DEVICE_INVALIDATED) invalidated_ = true;
+    return hr;
+  }
   void Unregister() {
     if (!callback_) return;
     volume_->UnregisterControlChangeNotify(callback_);
@@ -148,8 +221,33 @@ class Win32CaptureEndpoint : public CaptureEndpoint {
     callback_ = nullptr;
   }
 
-  VolumeCallback* callback_ = nullptr;
+  TMyEndpointVolumeCallback* callback_ = nullptr;
+  bool invalidated_ = false;
 };
+
+// The enumerator with the notification client registered, for the watch's lifetime.
+class Win32CaptureWatch : public CaptureDeviceWatch {
+ public:
+  ~Win32CaptureWatch() override {
+    if (client_) {
+      if (registered_) enumerator_->UnregisterEndpointNotificationCallback(client_);
+      client_->Disconnect();
+      client_->Release();
+    }
+  }
+  ComThread com_;
+  ComRef<IMMDeviceEnumerator> enumerator_;
+  DeviceNotificationClient* client_ = nullptr;
+  bool registered_ = false;
+};
+
+std::string DeviceIdOf(IMMDevice* device) {
+  LPWSTR id = nullptr;
+  if (FAILED(device->GetId(&id)) || !id) return {};
+  std::string out = Narrow(id);
+  CoTaskMemFree(id);
+  return out;
+}
 
 }  // namespace
 
@@ -181,7 +279,23 @@ std::unique_ptr<CaptureEndpoint> Win32Audio::OpenDefaultCaptureEndpoint() {
                             ep->volume_.put_void()) != S_OK ||
       !ep->volume_)
     return nullptr;
+  ep->id_ = DeviceIdOf(ep->device_.get());
   return ep;
+}
+
+std::unique_ptr<CaptureDeviceWatch> Win32Audio::WatchCaptureDevices(CaptureDeviceNotify notify) {
+  if (!notify) return nullptr;
+  auto watch = std::make_unique<Win32CaptureWatch>();
+  if (!watch->com_.Usable()) return nullptr;
+  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, kLocalContexts,
+                              __uuidof(IMMDeviceEnumerator), watch->enumerator_.put_void())) ||
+      !watch->enumerator_)
+    return nullptr;
+  watch->client_ = new DeviceNotificationClient(std::move(notify));
+  watch->registered_ =
+      SUCCEEDED(watch->enumerator_->RegisterEndpointNotificationCallback(watch->client_));
+  if (!watch->registered_) return nullptr;
+  return watch;
 }
 
 // ---- the legacy mixer ----

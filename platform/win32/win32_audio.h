@@ -25,6 +25,11 @@ class Win32Audio : public Audio {
   // Initialises COM on the calling thread (single-threaded apartment) for the endpoint's
   // lifetime; the endpoint must be released on the thread that opened it.
   std::unique_ptr<CaptureEndpoint> OpenDefaultCaptureEndpoint() override;
+  // An IMMNotificationClient registered with an enumerator of its own. Core Audio has no
+  // connection to lose, so ServiceLost is never reported; a removed device shows in
+  // DeviceRemoved and, on the endpoint, as AUDCLNT_E_DEVICE_INVALIDATED (Invalidated()).
+  // Like the endpoint, it is made and released on one thread (COM is initialised for it).
+  std::unique_ptr<CaptureDeviceWatch> WatchCaptureDevices(CaptureDeviceNotify notify) override;
   LegacyMixer* Mixer() override { return &mixer_; }
 
  private:

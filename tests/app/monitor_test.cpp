@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "app/monitor.h"
+#include "app/settings.h"
 #include "base/path.h"
 #include "platform/sim/sim_dynlib.h"
 #include "monitor_fixture.h"
@@ -224,7 +225,8 @@ TEST_F(Monitor, FirstStartShowsTheChineseMenuAndKeepsTheTitles) {
   EXPECT_EQ(w.shell.VisibleMenu(), (std::vector<std::string>{"打开配置", "退出软件"}));
   EXPECT_EQ(w.shell.Tray().menu[1].caption, "关于软件");
   EXPECT_FALSE(w.shell.Tray().menu[1].visible);
-  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER");
+  // The title stays as it is; the microphone's state below it is translated.
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\n未找到麦克风");
   EXPECT_EQ(w.shell.ApplicationTitle(), "GAMING MOUSE MONITOR");
   EXPECT_EQ(main->gxLanguage1->Lang(), "CH");
   ASSERT_NE(w.shell.Content(), nullptr);
@@ -343,6 +345,30 @@ TEST_F(Monitor, WithoutTheHookLibraryTheMonitorStillRuns) {
   ASSERT_EQ(w.sim.messageBoxes.Shown().size(), 1u);
   EXPECT_NE(w.sim.messageBoxes.Shown()[0].text.find("can not be found"), std::string::npos);
   EXPECT_EQ(w.shell.VisibleMenu().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MonitorSettingsTest, OnlyAStoredDwordZeroTurnsMuteNotificationsOff) {
+  kv::platform::sim::SimPlatform sim;
+  kv::MonitorSettings settings(sim.registry, "kvtest");
+  EXPECT_TRUE(settings.MuteNotifications());  // nothing stored, not even the key
+  settings.SetMuteNotifications(false);
+  EXPECT_FALSE(settings.MuteNotifications());
+  auto key = sim.registry.OpenKey(kv::platform::RootKey::CurrentUser, "kvtest");
+  ASSERT_NE(key, nullptr);
+  const auto stored = key->QueryValue(kv::kMuteNotificationsValue);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->kind, kv::platform::ValueKind::Dword);
+  key->SetDword(kv::kMuteNotificationsValue, 2);
+  EXPECT_TRUE(settings.MuteNotifications());
+  const std::uint8_t zero[4] = {0, 0, 0, 0};
+  key->SetBinary(kv::kMuteNotificationsValue, zero);  // a binary zero is not the setting
+  EXPECT_TRUE(settings.MuteNotifications());
+  settings.SetMuteNotifications(true);
+  EXPECT_TRUE(settings.MuteNotifications());
 }
 
 }  // namespace

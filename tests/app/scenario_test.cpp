@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/monitor.h"
+#include "app/settings.h"
 #include "monitor_fixture.h"
 
 using namespace kv;
@@ -156,6 +157,135 @@ TEST_F(Scenario, FirstStartInChineseThenExitTellsTheConfiguratorBeforeTheReaders
   ASSERT_EQ(cfg.Received().size(), 1u);
   EXPECT_EQ(cfg.Received()[0].msg, WM_MONITOR_EXIT);
   EXPECT_NE(w.sim.instance.Acquire("TKVMONMAIN"), nullptr);  // released at the end
+}
+
+// The microphone through the whole monitor: button 0 bound to it, presses through the mouse's
+// read thread, devices and the audio service changed by the test. The store starts in Chinese.
+class MicScenario : public Scenario {
+ protected:
+  void StartWithMouse() {
+    BindButton(0, 28);
+    path_ = w.PlugMouse();
+    Start();
+    w.sim.loop.Advance(3100ms);
+    ASSERT_TRUE(ReaderWaiting(path_));
+  }
+  void Press() {
+    w.hid.Input(path_, kPress0);
+    w.hid.Input(path_, kRelease);
+  }
+  // The tray shows this state (hint and badge) once the news has reached the main thread.
+  bool TrayShows(const std::string& state, platform::TrayBadge badge) {
+    return Until([&] {
+      const auto tray = w.shell.Tray();
+      return tray.hint == "GAMING MOUSE DRIVER\n" + state && tray.badge == badge;
+    });
+  }
+  bool MutedBecomes(const std::string& device, bool muted) {
+    return Until([&] { return w.audio.Muted(device) == muted; });
+  }
+  MonitorSettings Settings() {
+    return MonitorSettings(w.sim.registry, dm->FOptionsFromConfigFile.ProfileRegFolder);
+  }
+  static constexpr const char* kMuted = "麦克风已静音";
+  static constexpr const char* kOn = "麦克风已开启";
+  static constexpr const char* kNone = "未找到麦克风";
+  std::string path_;
+};
+
+TEST_F(MicScenario, APressActsOnTheNewDefaultAndLeavesTheOldOneAlone) {
+  w.audio.AddCaptureDevice("builtin");
+  StartWithMouse();
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  Press();
+  ASSERT_TRUE(MutedBecomes("builtin", true));
+  EXPECT_TRUE(TrayShows(kMuted, platform::TrayBadge::MicrophoneMuted));
+  // A headset is plugged in and becomes the default: the tray shows its state at once.
+  w.audio.AddCaptureDevice("headset");
+  w.audio.SetDefaultCaptureDevice("headset");
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  Press();
+  ASSERT_TRUE(MutedBecomes("headset", true));
+  EXPECT_TRUE(TrayShows(kMuted, platform::TrayBadge::MicrophoneMuted));
+  Press();
+  ASSERT_TRUE(MutedBecomes("headset", false));
+  EXPECT_EQ(w.audio.Muted("builtin"), true);  // never touched again
+}
+
+TEST_F(MicScenario, ARemovedHeadsetHandsThePressesToTheDeviceThatTookOver) {
+  w.audio.AddCaptureDevice("builtin", true);
+  w.audio.AddCaptureDevice("headset");
+  w.audio.SetDefaultCaptureDevice("headset");
+  StartWithMouse();
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  w.audio.RemoveCaptureDevice("headset");
+  EXPECT_TRUE(TrayShows(kNone, platform::TrayBadge::None));
+  w.audio.SetDefaultCaptureDevice("builtin");
+  EXPECT_TRUE(TrayShows(kMuted, platform::TrayBadge::MicrophoneMuted));
+  Press();
+  ASSERT_TRUE(MutedBecomes("builtin", false));
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+}
+
+TEST_F(MicScenario, AfterTheAudioServiceRestartsTheNextPressMutesAgain) {
+  w.audio.AddCaptureDevice("mic");
+  StartWithMouse();
+  w.audio.StopService();
+  EXPECT_TRUE(TrayShows(kNone, platform::TrayBadge::None));
+  w.sim.debug.Clear();
+  Press();
+  EXPECT_TRUE(Until([&] {
+    const auto lines = w.sim.debug.Lines();
+    return std::count(lines.begin(), lines.end(),
+                      "microphone: no connection to the audio service; the press changes "
+                      "nothing") == 1;
+  }));
+  EXPECT_EQ(w.audio.Muted("mic"), false);
+  // The daemon is back; the reconnection's next attempt finds it.
+  w.audio.StartService();
+  w.sim.loop.Advance(1000ms);
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  EXPECT_EQ(main->Microphone().Reconnecting(), false);
+  Press();
+  ASSERT_TRUE(MutedBecomes("mic", true));
+  EXPECT_TRUE(TrayShows(kMuted, platform::TrayBadge::MicrophoneMuted));
+}
+
+TEST_F(MicScenario, TheTrayFollowsAMuteChangedElsewhereWithoutANotification) {
+  w.audio.AddCaptureDevice("mic");
+  StartWithMouse();
+  w.audio.SetMutedElsewhere("mic", true);
+  EXPECT_TRUE(TrayShows(kMuted, platform::TrayBadge::MicrophoneMuted));
+  w.audio.SetMutedElsewhere("mic", false);
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  EXPECT_TRUE(w.shell.Notifications().empty());
+}
+
+TEST_F(MicScenario, EachPressNotifiesUnlessTheUserTurnedItOff) {
+  w.audio.AddCaptureDevice("mic");
+  StartWithMouse();
+  EXPECT_TRUE(Settings().MuteNotifications());  // on by default
+  Press();
+  ASSERT_TRUE(MutedBecomes("mic", true));
+  ASSERT_TRUE(Until([&] { return w.shell.Notifications().size() == 1; }));
+  EXPECT_EQ(w.shell.Notifications()[0].title, kMuted);
+  EXPECT_EQ(w.shell.Notifications()[0].tag, "microphone");
+  // Turned off (as kvstore or the settings window do): a running monitor follows at once.
+  Settings().SetMuteNotifications(false);
+  EXPECT_FALSE(Settings().MuteNotifications());
+  Press();
+  ASSERT_TRUE(MutedBecomes("mic", false));
+  Settings().SetMuteNotifications(true);
+  Press();
+  ASSERT_TRUE(MutedBecomes("mic", true));
+  ASSERT_TRUE(Until([&] { return w.shell.Notifications().size() == 2; }));
+  EXPECT_EQ(w.shell.Notifications()[1].title, kMuted);
+  // A desktop without a notification service: the press still toggles.
+  w.shell.SetNotificationsAvailable(false);
+  Press();
+  ASSERT_TRUE(MutedBecomes("mic", false));
+  EXPECT_TRUE(TrayShows(kOn, platform::TrayBadge::None));
+  EXPECT_EQ(w.shell.Notifications().size(), 2u);
 }
 
 }  // namespace

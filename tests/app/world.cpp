@@ -54,6 +54,8 @@ class RecordingEndpoint : public pf::CaptureEndpoint {
     log_.Add("audio register");
     return inner_->RegisterVolumeNotify(std::move(notify));
   }
+  std::string DeviceId() const override { return inner_->DeviceId(); }
+  bool Invalidated() const override { return inner_->Invalidated(); }
 
  private:
   std::unique_ptr<pf::CaptureEndpoint> inner_;
@@ -98,6 +100,12 @@ std::unique_ptr<pf::CaptureEndpoint> RecordingAudio::OpenDefaultCaptureEndpoint(
   log_.Add("audio open");
   auto ep = inner_.OpenDefaultCaptureEndpoint();
   return ep ? std::make_unique<RecordingEndpoint>(std::move(ep), log_) : nullptr;
+}
+
+std::unique_ptr<pf::CaptureDeviceWatch> RecordingAudio::WatchCaptureDevices(
+    pf::CaptureDeviceNotify notify) {
+  log_.Add("audio watch");
+  return inner_.WatchCaptureDevices(std::move(notify));
 }
 
 FakeConfigurator::FakeConfigurator(pf::MessageWindows& windows) {

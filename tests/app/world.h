@@ -78,6 +78,8 @@ class RecordingAudio : public pf::Audio {
     return inner_.HasCaptureEndpoint();
   }
   std::unique_ptr<pf::CaptureEndpoint> OpenDefaultCaptureEndpoint() override;
+  std::unique_ptr<pf::CaptureDeviceWatch> WatchCaptureDevices(
+      pf::CaptureDeviceNotify notify) override;
   pf::LegacyMixer* Mixer() override {
     log_.Add("audio mixer");
     return inner_.Mixer();

@@ -97,6 +97,17 @@ struct PulseEnv {
   void SetMutedElsewhere(const std::string& name, bool muted) {
     daemon.Pactl("set-source-mute " + name + (muted ? " 1" : " 0"));
   }
+  // The daemon is killed and a new one listens on the same socket (its own null source the
+  // default again).
+  void StopService() {
+    kill(daemon.pid, SIGKILL);
+    waitpid(daemon.pid, nullptr, 0);
+    daemon.pid = -1;
+  }
+  void StartService() {
+    std::string why;
+    ASSERT_TRUE(daemon.Start(&why)) << why;
+  }
   PulseDaemon daemon;
   bool running = false;
   std::string why;
@@ -141,6 +152,21 @@ TEST_F(PulseServer, AGoneServerFailsReadsAndWritesInsteadOfHanging) {
   EXPECT_EQ(endpoint->GetMute(), std::nullopt);
   EXPECT_FALSE(endpoint->SetMute(true));
   EXPECT_EQ(audio.OpenDefaultCaptureEndpoint(), nullptr);
+}
+
+TEST_F(PulseServer, AHungServerFailsARequestAfterTheTimeoutAndAnswersAgainLater) {
+  auto endpoint = audio.OpenDefaultCaptureEndpoint();
+  ASSERT_NE(endpoint, nullptr);
+  kill(pid, SIGSTOP);
+  const auto start = std::chrono::steady_clock::now();
+  const auto muted = endpoint->GetMute();
+  const auto took = std::chrono::steady_clock::now() - start;
+  kill(pid, SIGCONT);
+  EXPECT_EQ(muted, std::nullopt);
+  EXPECT_GE(took, PulseAudio::kRequestTimeout - 100ms);
+  EXPECT_LT(took, PulseAudio::kRequestTimeout + 2s);
+  EXPECT_FALSE(endpoint->Invalidated()) << "a slow server is no removed device";
+  EXPECT_EQ(endpoint->GetMute(), std::optional<bool>(false));
 }
 
 TEST(AlsaMixer, AMissingCardIsReportedAsNoDevice) {

@@ -17,6 +17,14 @@
 //     bool HasDefaultCaptureDevice();
 //     // Optional: why CanMakeDevices() is false, shown with the skipped cases.
 //     std::string WhyNoDevices();
+//     // Optional: the audio service stops (the connections to it fail) and starts again with
+//     // a default capture device. Without them the service case skips.
+//     void StopService();
+//     void StartService();
+//     // Optional: what the legacy mixer's read answers here, and whether a value written is
+//     // read back by the next operation (each one opens the mixer afresh).
+//     MixerResult ExpectedMixerResult();
+//     bool MixerKeepsItsValue();
 //   };
 //
 //   INSTANTIATE_TYPED_TEST_SUITE_P(MyPlatform, AudioContract, ::testing::Types<MyEnv>);
@@ -25,11 +33,51 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/audio.h"
 
 namespace kv::platform::contract {
+
+// What a capture-device watch reported, for a test thread to wait on.
+class DeviceEvents {
+ public:
+  CaptureDeviceNotify Notify() {
+    return [this](const CaptureDeviceEvent& e) {
+      std::lock_guard lock(m_);
+      events_.push_back(e);
+      offCaller_ = offCaller_ && std::this_thread::get_id() != caller_;
+      cv_.notify_all();
+    };
+  }
+  // True once an event of that kind (and device, when given) has come, within `limit`.
+  bool WaitFor(CaptureDeviceChange change, const std::string& device = "",
+               std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    std::unique_lock lock(m_);
+    return cv_.wait_for(lock, limit, [&] {
+      for (const auto& e : events_)
+        if (e.change == change && (device.empty() || e.device == device)) return true;
+      return false;
+    });
+  }
+  std::size_t Count() {
+    std::lock_guard lock(m_);
+    return events_.size();
+  }
+  bool AllOffTheCallingThread() {
+    std::lock_guard lock(m_);
+    return offCaller_;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<CaptureDeviceEvent> events_;
+  std::thread::id caller_ = std::this_thread::get_id();
+  bool offCaller_ = true;
+};
 
 template <typename Env>
 class AudioContract : public ::testing::Test {
@@ -55,6 +103,17 @@ class AudioContract : public ::testing::Test {
     if constexpr (requires { env.HasDefaultCaptureDevice(); })
       present = env.HasDefaultCaptureDevice();
     if (!present) GTEST_SKIP() << "no capture device here, and this environment cannot make one";
+  }
+  void NeedServiceControl() {
+    NeedDevices();
+    if constexpr (!requires { env.StopService(); })
+      GTEST_SKIP() << "this environment cannot stop the audio service";
+  }
+  void StopService() {
+    if constexpr (requires { env.StopService(); }) env.StopService();
+  }
+  void StartService() {
+    if constexpr (requires { env.StartService(); }) env.StartService();
   }
 };
 
@@ -127,29 +186,111 @@ TYPED_TEST_P(AudioContract, NotificationsComeOffTheCallingThreadAndEndWithTheEnd
                                  [&] { return seen->calls != before; }));
 }
 
-TYPED_TEST_P(AudioContract, ARemovedDeviceFailsQuietly) {
+TYPED_TEST_P(AudioContract, ADefaultChangeIsReportedAndEndpointsKeepTheirDevice) {
   this->NeedDevices();
   if (this->IsSkipped()) return;
-  const std::string dev = this->env.AddDefaultCaptureDevice(false);
-  auto ep = this->audio().OpenDefaultCaptureEndpoint();
-  ASSERT_NE(ep, nullptr);
-  this->env.RemoveCaptureDevice(dev);
-  EXPECT_EQ(ep->GetMute(), std::nullopt);
-  EXPECT_FALSE(ep->SetMute(true));
+  const std::string first = this->env.AddDefaultCaptureDevice(false);
+  DeviceEvents events;
+  auto watch = this->audio().WatchCaptureDevices(events.Notify());
+  ASSERT_NE(watch, nullptr);
+  auto old = this->audio().OpenDefaultCaptureEndpoint();
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(old->DeviceId(), first);
+  const std::string second = this->env.AddDefaultCaptureDevice(false);
+  ASSERT_TRUE(events.WaitFor(CaptureDeviceChange::DefaultChanged));
+  EXPECT_TRUE(events.AllOffTheCallingThread());
+  auto now = this->audio().OpenDefaultCaptureEndpoint();
+  ASSERT_NE(now, nullptr);
+  EXPECT_EQ(now->DeviceId(), second);
+  // The earlier endpoint still acts on its own device, and on nothing else.
+  EXPECT_TRUE(old->SetMute(true));
+  EXPECT_EQ(this->env.Muted(first), true);
+  EXPECT_EQ(this->env.Muted(second), false);
+  EXPECT_FALSE(old->Invalidated());
+  // A withdrawn watch hears nothing more.
+  watch.reset();
+  const std::size_t before = events.Count();
+  this->env.AddDefaultCaptureDevice(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(events.Count(), before);
 }
 
-TYPED_TEST_P(AudioContract, TheMixerAnswersWithAResultNeverACrash) {
+TYPED_TEST_P(AudioContract, ARemovedDeviceFailsQuietlyIsReportedAndInvalidatesItsEndpoint) {
+  this->NeedDevices();
+  if (this->IsSkipped()) return;
+  this->env.AddDefaultCaptureDevice(false);
+  const std::string dev = this->env.AddDefaultCaptureDevice(false);
+  DeviceEvents events;
+  auto watch = this->audio().WatchCaptureDevices(events.Notify());
+  ASSERT_NE(watch, nullptr);
+  auto ep = this->audio().OpenDefaultCaptureEndpoint();
+  ASSERT_NE(ep, nullptr);
+  EXPECT_FALSE(ep->Invalidated());
+  this->env.RemoveCaptureDevice(dev);
+  EXPECT_TRUE(events.WaitFor(CaptureDeviceChange::DeviceRemoved, dev));
+  EXPECT_EQ(ep->GetMute(), std::nullopt);
+  EXPECT_TRUE(ep->Invalidated());
+  EXPECT_FALSE(ep->SetMute(true));
+  EXPECT_TRUE(ep->Invalidated());
+}
+
+TYPED_TEST_P(AudioContract, AStoppedServiceEndsTheWatchAndAStartedOneOpensAgain) {
+  this->NeedServiceControl();
+  if (this->IsSkipped()) return;
+  this->env.AddDefaultCaptureDevice(false);
+  DeviceEvents events;
+  auto watch = this->audio().WatchCaptureDevices(events.Notify());
+  ASSERT_NE(watch, nullptr);
+  auto ep = this->audio().OpenDefaultCaptureEndpoint();
+  ASSERT_NE(ep, nullptr);
+  this->StopService();
+  ASSERT_TRUE(events.WaitFor(CaptureDeviceChange::ServiceLost));
+  EXPECT_EQ(ep->GetMute(), std::nullopt);
+  EXPECT_TRUE(ep->Invalidated());
+  EXPECT_EQ(this->audio().OpenDefaultCaptureEndpoint(), nullptr);
+  EXPECT_EQ(this->audio().WatchCaptureDevices(events.Notify()), nullptr);
+  this->StartService();
+  auto again = this->audio().OpenDefaultCaptureEndpoint();
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->GetMute().has_value());
+  EXPECT_NE(this->audio().WatchCaptureDevices(events.Notify()), nullptr);
+  EXPECT_TRUE(ep->Invalidated());  // the old one stays dead
+}
+
+TYPED_TEST_P(AudioContract, TheMixerNamesTheStepItReachedAndWritesOnlyOnOk) {
   LegacyMixer* mixer = this->audio().Mixer();
   if (!mixer) GTEST_SKIP() << "no legacy mixer on this platform";
-  bool muted = false;
+  // A value that no read can have left behind: a failed read must leave it as it was.
+  bool muted = true;
   const MixerResult got = mixer->GetMicrophoneMute(muted);
-  if (got != MixerResult::Ok) return;  // no microphone line here: the result names why
-  EXPECT_EQ(mixer->SetMicrophoneMute(muted), MixerResult::Ok);
+  if constexpr (requires { this->env.ExpectedMixerResult(); }) {
+    EXPECT_EQ(got, this->env.ExpectedMixerResult());
+  }
+  if (got != MixerResult::Ok) {
+    EXPECT_TRUE(muted);
+    // A write goes through the same steps and stops at the same one.
+    EXPECT_EQ(mixer->SetMicrophoneMute(false), got);
+    return;
+  }
+  const bool before = muted;
+  EXPECT_EQ(mixer->SetMicrophoneMute(!before), MixerResult::Ok);
+  bool keeps = false;
+  if constexpr (requires { this->env.MixerKeepsItsValue(); })
+    keeps = this->env.MixerKeepsItsValue();
+  if (keeps) {
+    bool after = before;
+    EXPECT_EQ(mixer->GetMicrophoneMute(after), MixerResult::Ok);
+    EXPECT_EQ(after, !before);
+  }
+  EXPECT_EQ(mixer->SetMicrophoneMute(before), MixerResult::Ok);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(AudioContract, MuteWrittenIsMuteReadBack,
                             MuteWrittenIsWhatTheSystemSees,
                             NotificationsComeOffTheCallingThreadAndEndWithTheEndpoint,
-                            ARemovedDeviceFailsQuietly, TheMixerAnswersWithAResultNeverACrash);
+                            ADefaultChangeIsReportedAndEndpointsKeepTheirDevice,
+                            ARemovedDeviceFailsQuietlyIsReportedAndInvalidatesItsEndpoint,
+                            AStoppedServiceEndsTheWatchAndAStartedOneOpensAgain,
+                            TheMixerNamesTheStepItReachedAndWritesOnlyOnOk);
 
 }  // namespace kv::platform::contract

@@ -19,6 +19,10 @@ struct SimAudioEnv {
   void SetMutedElsewhere(const std::string& name, bool muted) {
     sim.SetMutedElsewhere(name, muted);
   }
+  void StopService() { sim.StopService(); }
+  void StartService() { sim.StartService(); }
+  kv::platform::MixerResult ExpectedMixerResult() { return kv::platform::MixerResult::Ok; }
+  bool MixerKeepsItsValue() { return true; }
 };
 
 }  // namespace

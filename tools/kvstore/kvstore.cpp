@@ -15,6 +15,7 @@
 #include "platform/native.h"
 #include "profile/dm.h"
 #include "app/messages.h"
+#include "app/settings.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ class BadInput : public std::runtime_error {
 
 constexpr const char* kUsage =
     "usage: kvstore dump [--json] | options [--json] | set-button P B CODE | switch P | "
-    "language N | reset [P]";
+    "language N | reset [P] | mute-notifications on|off";
 
 int Number(const std::string& text, int lo, int hi, const char* what) {
   const std::optional<std::int32_t> n = kv::ParseInteger(text);
@@ -44,6 +45,7 @@ struct Command {
   std::string name;
   bool asJson = false;
   int profile = -1, button = -1, code = -1, language = -1;
+  bool on = false;
 };
 
 Command ParseCommand(const std::vector<std::string>& args) {
@@ -71,6 +73,11 @@ Command ParseCommand(const std::vector<std::string>& args) {
   } else if (c.name == "language") {
     expect(1, 1);
     c.language = Number(args[1], 0, 255, "the language index");
+  } else if (c.name == "mute-notifications") {
+    expect(1, 1);
+    if (args[1] != "on" && args[1] != "off")
+      throw BadInput("mute-notifications takes \"on\" or \"off\", not \"" + args[1] + "\"");
+    c.on = args[1] == "on";
   } else if (c.name == "reset") {
     expect(0, 1);
     if (args.size() == 2) c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
@@ -134,6 +141,9 @@ json DumpJson(TDM& dm, kv::platform::Registry& registry) {
           {"profile_id", id ? json(*id) : json(nullptr)},
           {"current_game", dm.FAllProfileSettingInfo.CurrentGame},
           {"current_language", dm.FAllProfileSettingInfo.CurrentLanguage},
+          {"mute_notifications",
+           kv::MonitorSettings(registry, dm.FOptionsFromConfigFile.ProfileRegFolder)
+               .MuteNotifications()},
           {"current_profile_group", g.CurrentProfileGroup},
           {"profile_index_of_group",
            {g.ProfileIndexOfProfileGroup[0], g.ProfileIndexOfProfileGroup[1]}},
@@ -146,6 +156,8 @@ void PrintDump(const json& d) {
             << (d["profile_id"].is_null() ? "(none)" : d["profile_id"].dump()) << "\n"
             << "current profile     " << d["current_game"] << "\n"
             << "language            " << d["current_language"] << "\n"
+            << "mute notifications  " << (d["mute_notifications"].get<bool>() ? "on" : "off")
+            << "\n"
             << "profile group       " << d["current_profile_group"] << " (groups select profiles "
             << d["profile_index_of_group"][0] << " and " << d["profile_index_of_group"][1] << ")\n";
   static const char* kStorage[] = {"registry", "file"};
@@ -267,6 +279,11 @@ int Run(const Command& c) {
     dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<kv::BYTE>(c.language);
     dm.SaveBackAllProfileSettingInfo();
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
+  } else if (c.name == "mute-notifications") {
+    // Read at every press: a running monitor needs no message.
+    kv::MonitorSettings(core->registry(), dm.FOptionsFromConfigFile.ProfileRegFolder)
+        .SetMuteNotifications(c.on);
+    std::cout << "saved\n";
   } else if (c.name == "reset") {
     const int first = c.profile < 0 ? 0 : c.profile;
     const int last = c.profile < 0 ? kv::kProfileCount - 1 : c.profile;

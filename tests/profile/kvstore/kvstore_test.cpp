@@ -178,7 +178,9 @@ TEST_F(Kvstore, SwitchLanguageAndResetAreSaved) {
 TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {
   for (const char* args : {"", "frobnicate", "set-button 5 0 0", "set-button 0 19 0",
                            "set-button 0 0 39", "set-button 0 0", "switch -1", "switch x",
-                           "language 256", "reset 7", "dump --xml", "options extra"}) {
+                           "language 256", "reset 7", "dump --xml", "options extra",
+                           "mute-notifications", "mute-notifications maybe",
+                           "mute-notifications on off"}) {
     const Result r = Run(args);
     EXPECT_NE(r.code, 0) << args;
     EXPECT_EQ(r.out, "") << args;
@@ -191,6 +193,30 @@ TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("corrupt"), std::string::npos) << r.err;
   EXPECT_EQ(StoreBytes(), corrupt);
+}
+
+TEST_F(Kvstore, MuteNotificationsAreAValueOfKvmonsOwnInTheSettingsKey) {
+  Result r = Run("dump --json");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["mute_notifications"], true);  // on until turned off
+  r = Run("mute-notifications off");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "saved\n");
+  EXPECT_EQ(json::parse(Run("dump --json").out)["mute_notifications"], false);
+  {
+    auto dm = StartStore();
+    auto key = registry_->OpenKey(kv::platform::RootKey::CurrentUser,
+                                  dm->FOptionsFromConfigFile.ProfileRegFolder);
+    ASSERT_NE(key, nullptr);
+    const auto v = key->QueryValue("KvmonMuteNotifications");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->kind, kv::platform::ValueKind::Dword);
+    EXPECT_EQ(v->data, (std::vector<std::uint8_t>{0, 0, 0, 0}));
+    CloseStore();
+  }
+  ASSERT_EQ(Run("mute-notifications on").code, 0);
+  r = Run("dump");
+  EXPECT_NE(r.out.find("mute notifications  on\n"), std::string::npos) << r.out;
 }
 
 TEST_F(Kvstore, OptionsComeFromTheConfigBesideTheTool) {
