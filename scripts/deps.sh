@@ -10,7 +10,7 @@ pkgs=(
   libsqlite3-dev nlohmann-json3-dev
   libglib2.0-dev
   qt6-base-dev libudev-dev libpulse-dev libasound2-dev libdbus-1-dev
-  dbus dbus-x11 pulseaudio pulseaudio-utils xdg-user-dirs xvfb
+  dbus dbus-x11 pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber xdg-user-dirs xvfb
   systemd libglib2.0-bin
   clang libclang-rt-14-dev clang-format
 )

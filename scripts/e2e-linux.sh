@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # End-to-end run of kvmon on real Linux services, all started here and private to this run:
-# a D-Bus session bus (dbus-run-session), a PulseAudio daemon with a null source, Qt's offscreen
-# platform, and the virtual mouse. Usage: scripts/e2e-linux.sh [BUILD_DIR]   (default: build)
+# a D-Bus session bus (dbus-run-session), a sound server with two null sources (its pulse server
+# killed and started again on the way), Qt's offscreen platform, and the virtual mouse.
+# Usage: scripts/e2e-linux.sh [BUILD_DIR]   (default: build)
+# KV_E2E_SOUND_SERVER=pipewire runs PipeWire with its pulse server and session manager instead of
+# PulseAudio (exit status 77, a skip, where PipeWire is not installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
+server=${KV_E2E_SOUND_SERVER:-pulseaudio}
+case "$server" in
+  pulseaudio) ;;
+  pipewire)
+    for p in pipewire pipewire-pulse wireplumber; do
+      command -v "$p" >/dev/null || { echo "e2e: $p is not installed; PipeWire run skipped"; exit 77; }
+    done ;;
+  *) echo "e2e: unknown sound server '$server'" >&2; exit 2 ;;
+esac
 if [ -z "${KV_E2E_INSIDE_BUS:-}" ]; then
   exec env KV_E2E_INSIDE_BUS=1 dbus-run-session -- "$0" "$build"
 fi
@@ -22,8 +34,12 @@ trap cleanup EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
 export KVMON_REGISTRY="$work/registry.db" QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse" PULSE_SERVER="unix:$work/pulse/native"
-mkdir -p "$PULSE_RUNTIME_PATH"
+if [ "$server" = pulseaudio ]; then
+  export PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse" PULSE_SERVER="unix:$work/pulse/native"
+  mkdir -p "$PULSE_RUNTIME_PATH"
+else
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+fi
 
 failures=0
 check() {  # check NAME EXPECTED ACTUAL
@@ -36,14 +52,50 @@ wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
     sleep 0.1
   done
 }
-mute() { pactl get-source-mute kvtest_mic | awk '{print $2}'; }
+mute() { pactl get-source-mute "${1:-kvtest_mic}" | awk '{print $2}'; }
+muted_is() { [ "$(mute "$1")" = "$2" ]; }  # muted_is SOURCE yes|no
 
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit=false \
-  -L "module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native" \
-  -L "module-null-source source_name=kvtest_mic" -L module-null-sink >"$work/pulse.log" 2>&1 &
+pulse=""  # the process that serves the pulse protocol, which the run kills and starts again
+pipewire_started=""
+start_pulse() {  # the sound server with two microphones, kvtest_mic the default
+  if [ "$server" = pulseaudio ]; then
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit=false \
+      -L "module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native" \
+      -L "module-null-source source_name=kvtest_mic" -L "module-null-source source_name=kvtest_other" \
+      -L module-null-sink >>"$work/pulse.log" 2>&1 &
+    pulse=$!
+    pids+=($pulse)
+  else
+    if [ -z "$pipewire_started" ]; then  # PipeWire and its session manager stay up throughout
+      pipewire >>"$work/pulse.log" 2>&1 &
+      pids+=($!)
+      wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "e2e: PipeWire did not start"; cat "$work/pulse.log"; exit 1; }
+      wireplumber >>"$work/pulse.log" 2>&1 &
+      pids+=($!)
+      pipewire_started=yes
+    fi
+    pipewire-pulse >>"$work/pulse.log" 2>&1 &
+    pulse=$!
+    pids+=($pulse)
+    wait_for 10 pactl info || { echo "e2e: pipewire-pulse did not start"; cat "$work/pulse.log"; exit 1; }
+    # Virtual sources made through the pulse server live as long as it does.
+    for s in kvtest_mic kvtest_other; do
+      pactl load-module module-null-sink sink_name=$s media.class=Audio/Source/Virtual >/dev/null
+    done
+  fi
+  wait_for 10 pactl get-source-mute kvtest_other || { echo "e2e: $server did not start"; cat "$work/pulse.log"; exit 1; }
+  pactl set-default-source kvtest_mic
+  wait_for 5 sh -c '[ "$(pactl get-default-source)" = kvtest_mic ]'
+}
+start_pulse
+echo "sound server: $server ($(pactl info | sed -n 's/^Server Name: //p'))"
+
+# The desktop notifications kvmon sends, as the session bus carries them (there is no
+# notification service on this bus: the calls fail, and kvmon must not mind).
+dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" \
+  >"$work/notify.log" 2>&1 &
 pids+=($!)
-wait_for 10 pactl get-source-mute kvtest_mic || { echo "e2e: PulseAudio did not start"; cat "$work/pulse.log"; exit 1; }
-pactl set-default-source kvtest_mic
+notifications() { grep -c 'member=Notify' "$work/notify.log" || true; }
 
 "$bin/kv_fake_configurator" >"$work/cfg.out" 2>&1 &
 pids+=($!)
@@ -66,14 +118,55 @@ check "first instance still runs" yes "$(kill -0 $kvmon 2>/dev/null && echo yes 
 sleep 3.5
 check "microphone starts unmuted" no "$(mute)"
 "$bin/kvmouse" "$sock" press 3
-wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = yes ]" || true
+wait_for 5 muted_is kvtest_mic yes || true
 check "press 3 mutes the default source" yes "$(mute)"
+wait_for 5 grep -q 'string "麦克风已静音"' "$work/notify.log" || true
+check "the press sent a desktop notification (Chinese: a fresh store)" 1 "$(notifications)"
 "$bin/kvmouse" "$sock" press 3
-wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = no ]" || true
+wait_for 5 muted_is kvtest_mic no || true
 check "a second press unmutes it" no "$(mute)"
 "$bin/kvmouse" "$sock" press 4
 sleep 0.5
 check "an unbound button changes nothing" no "$(mute)"
+
+# The user turns the notifications off: the running monitor follows at the next press.
+"$build/tools/kvstore/kvstore" mute-notifications off >/dev/null
+before=$(notifications)
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_mic yes || true
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_mic no || true
+sleep 0.5
+check "no notification while they are off" "$before" "$(notifications)"
+"$build/tools/kvstore/kvstore" mute-notifications on >/dev/null
+
+# Another microphone becomes the default (a headset plugged in): presses follow it and leave the
+# first one alone.
+pactl set-default-source kvtest_other
+sleep 0.5
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_other yes || true
+check "after a default change a press mutes the new default" yes "$(mute kvtest_other)"
+check "... and leaves the old one as it was" no "$(mute kvtest_mic)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_other no || true
+check "a second press unmutes the new default" no "$(mute kvtest_other)"
+
+# The sound server dies: a press does nothing and says so; once a new server runs, the next
+# press mutes its default source.
+kill -9 "$pulse"; wait "$pulse" 2>/dev/null || true
+wait_for 5 grep -q "lost the connection to the audio service" "$work/kvmon.out" || true
+check "kvmon saw the server go" yes "$(grep -q 'lost the connection to the audio service' "$work/kvmon.out" && echo yes || echo no)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 grep -q "no connection to the audio service; the press changes nothing" "$work/kvmon.out" || true
+check "a press without a server is traced" yes "$(grep -q 'no connection to the audio service; the press changes nothing' "$work/kvmon.out" && echo yes || echo no)"
+start_pulse
+wait_for 10 grep -q "connected to the audio service" "$work/kvmon.out" || true
+check "kvmon reconnected by itself" yes "$(grep -q 'microphone: connected to the audio service' "$work/kvmon.out" && echo yes || echo no)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_mic yes || true
+check "after the restart a press mutes the default again" yes "$(mute kvtest_mic)"
+check "... and only the default" no "$(mute kvtest_other)"
 
 # An on-board profile switch: ProfileID written, the configurator told (sent, wParam 3).
 "$bin/kvmouse" "$sock" profile 3
