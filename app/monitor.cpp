@@ -183,10 +183,8 @@ void TKVMonMain::ClearProblem(const std::string& key) {
 }
 
 void TKVMonMain::CheckMouseAccess() {
-  if (gxHIDData1->RunningThreads() > 0) {
-    ClearProblem("mouse");
-    return;
-  }
+  // Asked of the HID service, not of the read threads: threads of the channel just stopped may
+  // not have ended yet.
   const MouseStatus mouse = ReadMouseStatus(p_);
   if (mouse.state != MouseState::NoAccess) {
     ClearProblem("mouse");

@@ -373,6 +373,7 @@ TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
   spec.descriptor = kvtest::MouseDescriptor();
   w.hid.Plug(spec);
   w.hid.DenyOpen("mouse", true);
+  SetStoredLanguage(1);
   Start();
   w.sim.loop.Advance(3500ms);  // the first open of the read channel
   const std::string hint = w.shell.Tray().hint;
@@ -393,6 +394,15 @@ TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
   w.sim.loop.Advance(100ms);
   EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER");
   EXPECT_EQ(w.shell.TrayMessages().size(), 1u);
+
+  // In the stored language, as every text the user reads.
+  SetStoredLanguage(0);
+  w.windows.Post(main->Handle(), {WM_GLOBAL_SETTINGS_CHANGED, 0, 0});
+  w.hid.DenyOpen("mouse", true);
+  main->RestartHIDRead();
+  w.sim.loop.Advance(100ms);
+  EXPECT_EQ(w.shell.Tray().hint.rfind("GAMING MOUSE DRIVER\n无法打开鼠标：没有权限。", 0), 0u)
+      << w.shell.Tray().hint;
 }
 
 TEST_F(Monitor, ProblemsKeepTheirLinesThroughALanguageChange) {
