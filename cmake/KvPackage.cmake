@@ -19,12 +19,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "kvmon developers <kvmon@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "background monitor of a gaming mouse")
 set(CPACK_PACKAGE_DESCRIPTION
-  "kvmon runs once per desktop session with an icon in the notification area. It reads the
- mouse's control interface, toggles the default microphone's mute state when a button bound
- to that function is pressed and records the mouse's on-board profile. Its settings window
- binds the microphone button, chooses the language and tells what to do when the mouse
- cannot be opened. kvstore, kvhid and kvmouse edit the profile store, inspect HID devices
- (and print the udev rule) and drive a virtual mouse.")
+  "kvmon runs once per desktop session with an icon in the notification area.
+ It reads the mouse's control interface, toggles the default microphone's
+ mute state when a button bound to that function is pressed and records the
+ mouse's on-board profile. Its settings window binds the microphone button,
+ chooses the language and tells what to do when the mouse cannot be opened.
+ kvstore, kvhid and kvmouse edit the profile store, inspect HID devices (and
+ print the udev rule) and drive a virtual mouse.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -36,5 +37,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${kv_pkg_dir}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
