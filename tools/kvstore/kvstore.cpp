@@ -204,6 +204,15 @@ void PrintOptions(const json& o) {
 // ---------------------------------------------------------------------------------------------
 // Editing
 
+// The manager's SaveBackAllProfileSettingInfo, but with its result: a store that refuses the
+// record (a key the user may only read) is an error here, not a quiet no.
+void SaveAllSettings(TDM& dm) {
+  dm.FAllProfileSettingInfo.CurrentGame = static_cast<kv::WORD>(dm.FProfileIndex);
+  dm.gxProfileAllSettingInfo->Write(&dm.FAllProfileSettingInfo, sizeof dm.FAllProfileSettingInfo);
+  if (!dm.gxProfileAllSettingInfo->SaveStreamToRegistry())
+    throw std::runtime_error("the all-profiles record could not be saved to its registry value");
+}
+
 // Saves one profile's image where the group record says it lives.
 void SaveProfile(TDM& dm, int i) {
   const int storage = dm.FProfileSettingGroup.ProfileSettingList[i].StorageType;
@@ -269,11 +278,11 @@ int Run(const Command& c) {
     Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile);
   } else if (c.name == "switch") {
     Require(dm.SwitchToProfile(c.profile), "switching the profile");
-    dm.SaveBackAllProfileSettingInfo();
+    SaveAllSettings(dm);
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
   } else if (c.name == "language") {
     dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<kv::BYTE>(c.language);
-    dm.SaveBackAllProfileSettingInfo();
+    SaveAllSettings(dm);
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
   } else if (c.name == "reset") {
     const int first = c.profile < 0 ? 0 : c.profile;
