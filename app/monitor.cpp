@@ -1,7 +1,10 @@
 #include "app/monitor.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "app/embedded_languages.h"
-#include "app/settings.h"
+#include "app/monitor_settings.h"
 #include "base/path.h"
 #include "hid/gx_hid_data.h"
 #include "hid/gx_hid_event.h"
@@ -155,6 +158,7 @@ void TKVMonMain::ApplyLanguageAndCaptions() {
   About1->SetStringProperty("Caption", TranslateText("About"));
   Exit1->SetStringProperty("Caption", TranslateText("Exit"));
   ShowMicrophoneState();
+  if (OnCaptionsApplied) OnCaptionsApplied();
 }
 
 namespace {
@@ -165,16 +169,20 @@ const char* MicrophoneStateText(std::optional<bool> muted) {
 }  // namespace
 
 void TKVMonMain::ShowMicrophoneState() {
-  const std::optional<bool> muted = microphone_.Muted();
-  // Where the microphone goes through the legacy mixer its state is not followed: the hint
-  // keeps its title alone.
+  ShowHint();
+  if (tray_)
+    tray_->SetBadge(microphone_.Muted() == true ? platform::TrayBadge::MicrophoneMuted
+                                                : platform::TrayBadge::None);
+}
+
+// The title, the microphone's state, then the problems the user must fix, a line each. Where
+// the microphone goes through the legacy mixer its state is not followed: no line for it.
+void TKVMonMain::ShowHint() {
   std::string hint = TranslateText(kDriverTitle);
   if (p_.audio && p_.audio->HasCaptureEndpoint())
-    hint += "\n" + TranslateText(MicrophoneStateText(muted));
+    hint += "\n" + TranslateText(MicrophoneStateText(microphone_.Muted()));
+  for (const auto& [key, text] : problems_) hint += "\n" + text;
   TrayIcon1->SetStringProperty("Hint", hint);
-  if (tray_)
-    tray_->SetBadge(muted == true ? platform::TrayBadge::MicrophoneMuted
-                                  : platform::TrayBadge::None);
 }
 
 void TKVMonMain::NotifyMicrophoneToggled(bool muted) {
@@ -185,6 +193,45 @@ void TKVMonMain::NotifyMicrophoneToggled(bool muted) {
   n.title = TranslateText(MicrophoneStateText(muted));
   n.tag = "microphone";  // each toggle replaces the last one's notification
   p_.shell->ShowNotification(n);
+}
+
+void TKVMonMain::ReportProblem(const std::string& key, const std::string& text) {
+  auto it = std::find_if(problems_.begin(), problems_.end(),
+                         [&](const auto& p) { return p.first == key; });
+  if (it != problems_.end() && it->second == text) return;
+  if (it != problems_.end()) it->second = text;
+  else problems_.emplace_back(key, text);
+  p_.debug.Write(text);
+  std::fprintf(stderr, "kvmon: %s\n", text.c_str());
+  ShowHint();
+  if (p_.shell) {
+    platform::Notification n;
+    n.title = TranslateText(kMonitorTitle);
+    n.body = text;
+    n.icon = platform::NotificationIcon::Warning;
+    n.tag = "problem-" + key;
+    p_.shell->ShowNotification(n);
+  }
+}
+
+void TKVMonMain::ClearProblem(const std::string& key) {
+  const auto before = problems_.size();
+  std::erase_if(problems_, [&](const auto& p) { return p.first == key; });
+  if (problems_.size() != before) ShowHint();
+}
+
+void TKVMonMain::CheckMouseAccess() {
+  // Asked of the HID service, not of the read threads: threads of the channel just stopped may
+  // not have ended yet.
+  const MouseStatus mouse = ReadMouseStatus(p_);
+  if (mouse.state != MouseState::NoAccess) {
+    ClearProblem("mouse");
+    return;
+  }
+  std::string text = MouseSummary(mouse);
+  for (const auto& itf : mouse.interfaces)
+    if (itf.failure) text += " (" + itf.failure->detail + ")";
+  ReportProblem("mouse", text + " " + MouseFix(mouse));
 }
 
 // --- read channel --------------------------------------------------------------------------------
@@ -208,6 +255,7 @@ void TKVMonMain::RestartHIDRead() {
     reopenTimer_ = 0;
     const USAGE_AND_PAGE selector{DM.FHidSelector.Usage, DM.FHidSelector.UsagePage};
     gxHIDData1->HidFindAndReadDevice(selector, "*");
+    CheckMouseAccess();
   });
 }
 
@@ -242,6 +290,7 @@ std::intptr_t TKVMonMain::WindowProc(const platform::WindowMessage& m) {
       case WM_DEVICE_EVENT: OnDeviceEvent(m.wParam, m.lParam); break;
       case WM_PROFILE_CHANGED: OnProfileChanged(m.lParam); break;
       case WM_GLOBAL_SETTINGS_CHANGED: OnGlobalSettingsChanged(); break;
+      case WM_KVMON_QUIT: Exit1Click(); break;
       default: break;
     }
   } catch (const std::exception& e) {
@@ -331,7 +380,9 @@ void TKVMonMain::ShowConfigurator() {
     return;
   }
   const std::string folder = p_.paths.ExecutableDir();
-  p_.shell->Launch(path::Join(folder, kConfiguratorExecutable), folder, platform::ShowStyle::Show);
+  const bool started = p_.shell->Launch(path::Join(folder, kConfiguratorExecutable), folder,
+                                        platform::ShowStyle::Show);
+  if (!started && OnOpenSettings) OnOpenSettings();
 }
 
 void TKVMonMain::Exit1Click() {
@@ -360,16 +411,19 @@ void TKVMonMain::BtnGoWebClick() {
 
 // --- process entry -------------------------------------------------------------------------------
 
-int RunMonitor(platform::Platform& platform) {
+int RunMonitor(platform::Platform& platform, const MonitorOptions& options) {
   // The guard lives until everything else is gone, so a copy started during shut-down still
   // finds the name taken and ends.
   auto guard = platform.instance.Acquire(kMonitorWindowClass);
   if (!guard) return 0;
   if (const std::string why = ConfigFileProblem(platform.paths); !why.empty())
     platform.debug.Write("options: " + why + "; the defaults apply");
-  auto dm = std::make_unique<TDM>(platform);
-  if (!dm->StartupError().empty()) platform.debug.Write("profile store: " + dm->StartupError());
+  auto dm = std::make_unique<TDM>(platform, options.firstLanguage);
   auto main = std::make_unique<TKVMonMain>(platform, *dm);
+  if (!dm->StartupError().empty())
+    main->ReportProblem(
+        "store", TranslateText("The profile store cannot be read:") + " " + dm->StartupError());
+  if (options.onCreated) options.onCreated(*main, *dm);
   const int status = platform.loop.Run();
   main.reset();
   dm.reset();

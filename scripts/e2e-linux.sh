@@ -191,6 +191,15 @@ if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then
   echo "idle kvmon: $(( after - before )) context switches in 10 s (all threads), VmRSS $rss"
 fi
 
+# kvmon --status sees the running monitor; kvmon --quit ends it through its window, as Exit does.
+check "kvmon --status sees the running monitor" yes \
+  "$("$bin/kvmon" --status --json | grep -q '"monitor_running": true' && echo yes || echo no)"
+status=0; timeout 20 "$bin/kvmon" --quit >/dev/null || status=$?
+check "kvmon --quit exits 0" 0 "$status"
+wait_for 10 sh -c "! kill -0 $kvmon 2>/dev/null" || true
+check "kvmon --quit ended the monitor" no "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
+check "the configurator got WM_MONITOR_EXIT" yes "$(grep -q '^7036 0 0$' "$work/cfg.out" && echo yes || echo no)"
+
 echo "kvmon debug output:"; sed 's/^/  /' "$work/kvmon.out" | tail -n 20
 if [ "$failures" -ne 0 ]; then echo "e2e: $failures check(s) failed"; exit 1; fi
 echo "e2e: all checks passed"

@@ -3,6 +3,9 @@
 # Usage: scripts/test.sh [--asan|--tsan]   (ASan+UBSan, or TSan, in their own build folders)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A fresh machine gets its packages first, as scripts/run.sh does (nothing happens when they are
+# there); the Windows leg's are left to scripts/test-windows.sh's own machine set-up.
+KV_DEPS_WINDOWS=0 scripts/deps.sh
 dir=$(scripts/build.sh "$@" | tail -n 1)
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

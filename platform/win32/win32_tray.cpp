@@ -280,10 +280,14 @@ bool Win32TrayIcon::ShowBalloon(const Notification& n) {
   // A balloon without text is not shown at all, so a lone title becomes the text.
   std::wstring title = Widen(n.title), text = Widen(n.body);
   if (text.empty()) std::swap(title, text);
-  title.resize(std::min(title.size(), std::size(d.szInfoTitle) - 1));
-  text.resize(std::min(text.size(), std::size(d.szInfo) - 1));
-  title.copy(d.szInfoTitle, title.size());
-  text.copy(d.szInfo, text.size());
+  // Cut to the fields, never between the halves of a surrogate pair.
+  const auto copy = [](const std::wstring& from, wchar_t* to, std::size_t size) {
+    std::size_t count = std::min(from.size(), size - 1);
+    if (count < from.size() && count > 0 && IS_HIGH_SURROGATE(from[count - 1])) --count;
+    from.copy(to, count);
+  };
+  copy(title, d.szInfoTitle, std::size(d.szInfoTitle));
+  copy(text, d.szInfo, std::size(d.szInfo));
   d.uTimeout = static_cast<UINT>(n.timeout.count());
   d.dwInfoFlags = (n.icon == NotificationIcon::Error     ? NIIF_ERROR
                    : n.icon == NotificationIcon::Warning ? NIIF_WARNING

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/monitor.h"
-#include "app/settings.h"
+#include "app/monitor_settings.h"
 #include "monitor_fixture.h"
 
 using namespace kv;
