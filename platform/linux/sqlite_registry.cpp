@@ -208,6 +208,9 @@ SqliteRegistry::SqliteRegistry(std::string file, int busyTimeoutMs) : file_(std:
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, busyTimeoutMs);
+  // Closing the last connection to a database folds its write-ahead log into it: not before the
+  // file is known to be ours (another program's left-over log stays where it is).
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   try {
     // Identity and creation in one write transaction: a second process opening a store that
     // does not exist yet waits here until the first has created it, and a file is known to be
@@ -257,6 +260,7 @@ SqliteRegistry::SqliteRegistry(std::string file, int busyTimeoutMs) : file_(std:
                             std::to_string(found));
       }
       Exec("COMMIT", "cannot create the settings store");
+      sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     } catch (...) {
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;

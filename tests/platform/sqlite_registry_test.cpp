@@ -122,6 +122,22 @@ TEST_F(SqliteRegistryTest, AForeignDatabaseIsRefusedWithoutAByteWritten) {
     EXPECT_EQ(FileText(other), before) << "the journal mode or anything else was changed";
     EXPECT_FALSE(fs::exists(other + "-wal"));
   }
+  // A database in WAL mode whose program ended with changes still in its log: the log is not
+  // folded into the file when the refused store is closed.
+  const std::string wal = (dir / "wal.db").string(), copy = (dir / "copy.db").string();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(wal.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db, "PRAGMA journal_mode = WAL; CREATE TABLE t(x); INSERT INTO t VALUES (2)",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  fs::copy_file(wal, copy);
+  fs::copy_file(wal + "-wal", copy + "-wal");
+  sqlite3_close(db);
+  const std::string before = FileText(copy);
+  ExpectPlainMessage(ErrorOf([&] { linux_::SqliteRegistry reg(copy); }),
+                     "not a kvmon settings store");
+  EXPECT_EQ(FileText(copy), before) << "the other program's log was checkpointed into its file";
 }
 
 TEST_F(SqliteRegistryTest, TwoProcessesCreatingTheSameNewStoreBothSucceed) {
