@@ -38,20 +38,24 @@ std::string RecordName(int k) { return "rec" + std::to_string(k) + ".pfd"; }
 
 // Every byte depends on the sequence number, so a record mixed from two writes or cut short
 // never passes for a whole one.
+std::uint8_t PatternByte(std::uint64_t seq, std::size_t i) {
+  return static_cast<std::uint8_t>(seq * 131 + i * 7 + (i >> 9));
+}
+
 std::vector<std::uint8_t> Image(std::uint64_t seq) {
   std::vector<std::uint8_t> b(kSize);
   std::memcpy(b.data(), &seq, sizeof seq);
-  for (std::size_t i = sizeof seq; i < kSize; ++i)
-    b[i] = static_cast<std::uint8_t>(seq * 131 + i * 7 + (i >> 9));
+  for (std::size_t i = sizeof seq; i < kSize; ++i) b[i] = PatternByte(seq, i);
   return b;
 }
 
 // The sequence number of a whole record; nullopt when the bytes are not one.
-std::optional<std::uint64_t> SeqOf(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() != kSize) return std::nullopt;
+std::optional<std::uint64_t> SeqOf(const std::uint8_t* bytes, std::size_t size) {
+  if (size != kSize) return std::nullopt;
   std::uint64_t seq;
-  std::memcpy(&seq, bytes.data(), sizeof seq);
-  if (bytes != Image(seq)) return std::nullopt;
+  std::memcpy(&seq, bytes, sizeof seq);
+  for (std::size_t i = sizeof seq; i < kSize; ++i)
+    if (bytes[i] != PatternByte(seq, i)) return std::nullopt;
   return seq;
 }
 
@@ -141,8 +145,14 @@ class CrashConsistency : public ::testing::Test {
   }
 
   std::vector<std::uint8_t> FileBytes(const std::string& file) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec) return {};
+    std::vector<std::uint8_t> bytes(size);
     std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
   }
 
   // Checks the store and the files against what was acknowledged so far. Empty when all holds.
@@ -163,18 +173,16 @@ class CrashConsistency : public ::testing::Test {
       sqlite3_prepare_v2(db, "SELECT data FROM reg_values WHERE name = ?", -1, &st, nullptr);
       const std::string name = RecordName(k);
       sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      std::optional<std::vector<std::uint8_t>> value;
-      if (sqlite3_step(st) == SQLITE_ROW) {
-        const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 0));
-        value.emplace(p, p + sqlite3_column_bytes(st, 0));
-      }
+      const bool found = sqlite3_step(st) == SQLITE_ROW;
+      const auto* data =
+          found ? static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 0)) : nullptr;
+      const std::size_t size = found ? static_cast<std::size_t>(sqlite3_column_bytes(st, 0)) : 0;
+      const auto seq = found ? SeqOf(data, size) : std::nullopt;
       sqlite3_finalize(st);
       if (acked_[k].registry) {
-        const auto seq = value ? SeqOf(*value) : std::nullopt;
-        if (!value) problem = name + ": an acknowledged value is missing";
+        if (!found) problem = name + ": an acknowledged value is missing";
         else if (!seq)
-          problem = name + ": the value is not a whole record (" + std::to_string(value->size()) +
-                    " bytes)";
+          problem = name + ": the value is not a whole record (" + std::to_string(size) + " bytes)";
         else if (*seq < *acked_[k].registry)
           problem = name + ": value " + std::to_string(*seq) + " is older than acknowledged " +
                     std::to_string(*acked_[k].registry);
@@ -182,7 +190,7 @@ class CrashConsistency : public ::testing::Test {
       const std::string file = (fs::path(folder_) / name).string();
       if (acked_[k].file && problem.empty()) {
         const auto bytes = FileBytes(file);
-        const auto seq = SeqOf(bytes);
+        const auto seq = SeqOf(bytes.data(), bytes.size());
         if (!seq)
           problem = name + ": the file is torn (" + std::to_string(bytes.size()) + " bytes)";
         else if (*seq < *acked_[k].file) problem = name + ": the file is older than acknowledged";
