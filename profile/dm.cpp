@@ -120,7 +120,10 @@ void TDM::NameProfile(int i) {
 
 std::string TDM::ProfileFile(int i) const {
   const TPROFILESETTINGINFO& s = FProfileSettingGroup.ProfileSettingList[i];
-  return path::WithTrailingSep(ReadField(s.ProfileFilePath)) + ReadField(s.ProfileFileName);
+  const std::string folder = ReadField(s.ProfileFilePath);
+  // No folder names no file: a separator in front of the name would be the file system's root.
+  if (folder.empty()) return "";
+  return path::WithTrailingSep(folder) + ReadField(s.ProfileFileName);
 }
 
 TProfileStorage TDM::ProfileStorage(int AProfileIndex) const {
@@ -141,7 +144,9 @@ void TDM::LoadProfileAtStartUp(int i) {
       break;
     case TProfileStorage::File: {
       const std::string f = ProfileFile(i);
-      if (!path::FileExists(f)) {
+      if (f.empty()) {
+        c.RestoreToDefault();
+      } else if (!path::FileExists(f)) {
         c.RestoreToDefault();
         (void)c.SaveStreamToFile(f);
       } else if (!c.LoadStreamFromFile(f)) {
@@ -369,7 +374,10 @@ bool TDM::SaveProfileInfo(int AProfileIndex) {
   switch (ProfileStorage(AProfileIndex)) {
     case TProfileStorage::Registry: return c.SaveStreamToRegistry();
     // Where the group record names the file, as the next start-up will look for it.
-    case TProfileStorage::File: return c.SaveStreamToFile(ProfileFile(AProfileIndex));
+    case TProfileStorage::File: {
+      const std::string f = ProfileFile(AProfileIndex);
+      return !f.empty() && c.SaveStreamToFile(f);
+    }
     case TProfileStorage::None: return false;
   }
   return false;

@@ -158,7 +158,8 @@ class TDM {
   // Gives profile i's component the value and file names of its entry in FProfileSettingGroup.
   void NameProfile(int i);
   void LoadProfileAtStartUp(int i);
-  // The file of profile i as its entry names it: ProfileFilePath, a separator, ProfileFileName.
+  // The file of profile i as its entry names it: ProfileFilePath, a separator, ProfileFileName;
+  // "" when the entry names no folder.
   std::string ProfileFile(int i) const;
   // Writes `text` into a record's text field, cut at the field (terminator kept) when it is too
   // long; a cut is traced when `trace` is set.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "base/path.h"
 #include "base/utf16.h"
@@ -96,10 +97,20 @@ TEST_F(DmStartUp, AFileProfileWhoseFileIsMissingGetsItsDefaultsWrittenThere) {
   WriteField(group->ProfileSettingList[2].ProfileFilePath, folder);
   WriteField(group->ProfileSettingList[2].ProfileFileName, "three.pfd");
   group->ProfileSettingList[4].StorageType = 7;  // neither registry nor file
+  // A file entry without a folder: defaults in memory, no file at the root or anywhere else.
+  const std::string stray = "kvnf" + std::to_string(std::random_device{}() % 1000000) + ".pfd";
+  group->ProfileSettingList[3].StorageType = 1;
+  WriteField(group->ProfileSettingList[3].ProfileFilePath, "");
+  WriteField(group->ProfileSettingList[3].ProfileFileName, stray);
   Plant("ProfileSettingGroup.pfd", *group);
 
   auto dm = Start();
   ASSERT_EQ(dm->StartupError(), "");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path("/") / stray));
+  EXPECT_FALSE(std::filesystem::exists(stray));
+  EXPECT_EQ(dm->gxProfileGame4->MemoryStream().at(offsetof(TMouseProfileInfo, ConfigInfo) +
+                                                  offsetof(TMOUSECONFIGINFO, CurrentCPIIndex)),
+            3);
   const std::string file = path::Join(folder, "three.pfd");
   ASSERT_TRUE(path::FileExists(file));
   EXPECT_EQ(std::filesystem::file_size(file), sizeof(TMouseProfileInfo));

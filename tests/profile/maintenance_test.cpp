@@ -124,6 +124,9 @@ TEST_F(Maintenance, AProfileIsSavedWhereItsGroupEntrySaysItLives) {
   EXPECT_FALSE(dm->SaveProfileInfo(2));
   EXPECT_FALSE(dm->SaveProfileInfo(-1));
   EXPECT_EQ(sim.registry.WriteCount(), writes);
+  // A file entry without a folder names no file (not one at the file system's root).
+  WriteField(g.ProfileSettingList[1].ProfileFilePath, "");
+  EXPECT_FALSE(dm->SaveProfileInfo(1));
 }
 
 TEST_F(Maintenance, AssigningAButtonFunctionEditsTheProfileAndTheWorkingCopyWhenCurrent) {
