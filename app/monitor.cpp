@@ -299,9 +299,11 @@ void TKVMonMain::ShowConfigurator() {
   p_.shell->Launch(path::Join(folder, kConfiguratorExecutable), folder, platform::ShowStyle::Show);
 }
 
-void TKVMonMain::Exit1Click() {
-  if (auto cfg = FindConfiguratorWindow()) p_.windows.Post(cfg, {WM_MONITOR_EXIT, 0, 0});
-  p_.loop.Quit(0);
+void TKVMonMain::Exit1Click() { ExitMonitor(p_.windows, p_.loop); }
+
+void ExitMonitor(platform::MessageWindows& windows, platform::EventLoop& loop) {
+  if (auto cfg = windows.Find(kConfiguratorWindowClass)) windows.Post(cfg, {WM_MONITOR_EXIT, 0, 0});
+  loop.Quit(0);
 }
 
 void TKVMonMain::About1Click() {
@@ -325,13 +327,16 @@ void TKVMonMain::BtnGoWebClick() {
 
 // --- process entry -------------------------------------------------------------------------------
 
-int RunMonitor(platform::Platform& platform) {
+int RunMonitor(platform::Platform& platform, const std::function<void()>& onGuarded) {
   // The guard lives until everything else is gone, so a copy started during shut-down still
   // finds the name taken and ends.
   auto guard = platform.instance.Acquire(kMonitorWindowClass);
   if (!guard) return 0;
+  if (const std::string problem = guard->Problem(); !problem.empty())
+    platform.debug.Write("no single-instance guard: " + problem);
   if (const std::string why = ConfigFileProblem(platform.paths); !why.empty())
     platform.debug.Write("options: " + why + "; the defaults apply");
+  if (onGuarded) onGuarded();
   auto dm = std::make_unique<TDM>(platform);
   if (!dm->StartupError().empty()) platform.debug.Write("profile store: " + dm->StartupError());
   auto main = std::make_unique<TKVMonMain>(platform, *dm);

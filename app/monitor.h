@@ -33,8 +33,15 @@ inline constexpr const char* kMonitorTitle = "GAMING MOUSE MONITOR";
 inline constexpr const char* kDriverTitle = "GAMING MOUSE DRIVER";
 
 // Runs the monitor until Exit. A second instance returns 0 at once, showing and changing
-// nothing. Must be called on the platform's main thread.
-int RunMonitor(platform::Platform& platform);
+// nothing. Must be called on the platform's main thread. `onGuarded` runs once the instance
+// guard is held (or could not be made at all), before anything else: what a second copy must
+// not touch, such as a socket to listen on, is made there. An exception from it ends start-up.
+int RunMonitor(platform::Platform& platform, const std::function<void()>& onGuarded = {});
+
+// The orderly end shared by the tray's Exit, the end of the session and termination signals:
+// the configurator is told (WM_MONITOR_EXIT, posted) and the message loop ends with status 0,
+// after which the read threads stop and everything is torn down in order.
+void ExitMonitor(platform::MessageWindows& windows, platform::EventLoop& loop);
 
 // A one-shot or repeating timer component on the event loop.
 class TTimer : public Component {

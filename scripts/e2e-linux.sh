@@ -55,10 +55,12 @@ kvmon=$!
 pids+=($kvmon)
 wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon did not start"; cat "$work/kvmon.out"; exit 1; }
 
-# A second copy ends at once with status 0 and leaves the first running.
-status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$work/second.sock" >/dev/null 2>&1 || status=$?
+# A second copy ends at once with status 0 and leaves the first running, its socket included.
+status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$sock" >"$work/second.out" 2>&1 || status=$?
 check "second instance exits 0" 0 "$status"
+check "second instance says nothing" "" "$(cat "$work/second.out")"
 check "first instance still runs" yes "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
+check "first instance keeps its socket" yes "$([ -S "$sock" ] && echo yes || echo no)"
 
 # Button 3 of profile 0 bound to microphone mute; the monitor is told and reloads.
 "$build/tools/kvstore/kvstore" set-button 0 3 28 >/dev/null

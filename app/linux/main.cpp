@@ -6,9 +6,25 @@
 #include <memory>
 #include <string>
 
-#include "app/monitor.h"
 #include "app/linux/virtual_mouse.h"
+#include "app/monitor.h"
 #include "platform/linux/linux_platform.h"
+
+namespace {
+
+using kv::platform::linux_::LinuxPlatform;
+
+// Runs the monitor on the platform; the virtual mouse's socket is made only once this copy is
+// the one instance, so a second copy never touches the first one's socket.
+int RunOn(LinuxPlatform& platform, const std::string& virtualMousePath) {
+  std::unique_ptr<kv::app::VirtualMouse> mouse;
+  return kv::RunMonitor(platform.platform(), [&] {
+    if (!virtualMousePath.empty())
+      mouse = std::make_unique<kv::app::VirtualMouse>(platform.hid, virtualMousePath);
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string virtualMouse;
@@ -29,11 +45,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // closing About must not end the monitor
   try {
-    kv::platform::linux_::LinuxPlatform platform;
-    std::unique_ptr<kv::app::VirtualMouse> mouse;
-    if (!virtualMouse.empty())
-      mouse = std::make_unique<kv::app::VirtualMouse>(platform.hid, virtualMouse);
-    return kv::RunMonitor(platform.platform());
+    LinuxPlatform platform;
+    return RunOn(platform, virtualMouse);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvmon: %s\n", e.what());
     return 1;

@@ -122,11 +122,38 @@ TEST_F(Scenario, ConfiguratorChangesTheProfileAndTheMonitorFollows) {
 TEST_F(Scenario, ASecondInstanceEndsAtOnceWithStatusZero) {
   auto first = w.sim.instance.Acquire("TKVMONMAIN");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(RunMonitor(w.platform()), 0);
+  bool guardedWorkRan = false;
+  EXPECT_EQ(RunMonitor(w.platform(), [&] { guardedWorkRan = true; }), 0);
+  EXPECT_FALSE(guardedWorkRan);  // a second copy never reaches what the first one owns
   EXPECT_FALSE(w.shell.Tray().exists);
   EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
   EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
   EXPECT_TRUE(w.log.Lines().empty());
+}
+
+TEST_F(Scenario, AGuardThatCannotBeMadeIsTracedAndStartUpGoesOn) {
+  w.sim.instance.SetUnavailable("the lock folder belongs to another user");
+  bool guardedWorkRan = false, trayAtExit = false;
+  w.sim.loop.StartTimer(100ms, false, [&] {
+    trayAtExit = w.shell.Tray().exists;
+    w.shell.ChooseMenuItem(2);
+  });
+  w.sim.loop.SetIdleAdvance(true);
+  EXPECT_EQ(RunMonitor(w.platform(), [&] { guardedWorkRan = true; }), 0);
+  EXPECT_TRUE(guardedWorkRan);
+  EXPECT_TRUE(trayAtExit);
+  const auto lines = w.sim.debug.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "no single-instance guard: the lock folder belongs to another user"),
+            lines.end());
+}
+
+TEST_F(Scenario, AFailureOfTheGuardedStartUpWorkEndsStartUpBeforeTheStore) {
+  EXPECT_THROW(RunMonitor(w.platform(), [] { throw std::runtime_error("socket taken"); }),
+               std::runtime_error);
+  EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
+  EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
+  EXPECT_NE(w.sim.instance.Acquire("TKVMONMAIN"), nullptr);  // the guard went with it
 }
 
 TEST_F(Scenario, FirstStartInChineseThenExitTellsTheConfiguratorBeforeTheReadersStop) {
