@@ -100,6 +100,51 @@ if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then
   echo "idle kvmon: $(( after - before )) context switches in 10 s (all threads), VmRSS $rss"
 fi
 
+# SIGTERM (logout, systemctl --user stop) ends it as Exit does: the configurator is told, the
+# socket goes, status 0.
+kill -TERM $kvmon
+status=0; wait $kvmon || status=$?
+check "SIGTERM ends kvmon with status 0" 0 "$status"
+wait_for 5 grep -q "^7036 0 0$" "$work/cfg.out" || true
+check "configurator got WM_MONITOR_EXIT" yes "$(grep -q '^7036 0 0$' "$work/cfg.out" && echo yes || echo no)"
+check "the socket is removed" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# A file at the socket's path is nobody's socket to replace.
+echo keep >"$work/notes.txt"
+status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$work/notes.txt" >"$work/file.out" 2>&1 || status=$?
+check "a regular file at the socket path is refused" 1 "$status"
+check "the file is left as it was" keep "$(cat "$work/notes.txt")"
+
+# No display at all: no tray, said once, and the mouse still toggles the microphone.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/kvmon" --virtual-mouse "$sock" >"$work/headless.out" 2>&1 &
+headless=$!
+pids+=($headless)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: headless kvmon did not start"; cat "$work/headless.out"; }
+check "no display is said once" 1 "$(grep -c 'no display' "$work/headless.out")"
+sleep 3.5
+before=$(mute)
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" != $before ]" || true
+check "without a display press 3 still toggles the microphone" "$([ "$before" = yes ] && echo no || echo yes)" "$(mute)"
+kill -INT $headless
+status=0; wait $headless || status=$?
+check "SIGINT ends kvmon with status 0" 0 "$status"
+check "the socket is removed after SIGINT" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# A display that cannot be opened, and a lock folder that cannot be used: both said, and kvmon
+# runs on without a tray and without the single-instance guard.
+echo "not a folder" >"$work/runtime-file"
+QT_QPA_PLATFORM= DISPLAY=:97 XDG_RUNTIME_DIR="$work/runtime-file" "$bin/kvmon" >"$work/nolock.out" 2>&1 &
+nolock=$!
+pids+=($nolock)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon without lock did not start"; cat "$work/nolock.out"; }
+check "an unusable display is named" 1 "$(grep -c 'DISPLAY=:97 cannot be used' "$work/nolock.out")"
+check "Qt's own display complaints stay off stderr" 0 "$(grep -c 'qt.qpa' "$work/nolock.out")"
+check "an unusable lock is said" 1 "$(grep -c 'running without the single-instance guard' "$work/nolock.out")"
+kill -HUP $nolock
+status=0; wait $nolock || status=$?
+check "SIGHUP ends kvmon with status 0" 0 "$status"
+
 echo "kvmon debug output:"; sed 's/^/  /' "$work/kvmon.out" | tail -n 20
 if [ "$failures" -ne 0 ]; then echo "e2e: $failures check(s) failed"; exit 1; fi
 echo "e2e: all checks passed"

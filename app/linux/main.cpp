@@ -9,6 +9,8 @@
 #include "app/linux/virtual_mouse.h"
 #include "app/monitor.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/qt_display.h"
+#include "platform/linux/termination_signals.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ using kv::platform::linux_::LinuxPlatform;
 // Runs the monitor on the platform; the virtual mouse's socket is made only once this copy is
 // the one instance, so a second copy never touches the first one's socket.
 int RunOn(LinuxPlatform& platform, const std::string& virtualMousePath) {
+  // Logout, `systemctl --user stop`, Ctrl-C: the same orderly end as the tray's Exit.
+  kv::platform::linux_::TerminationSignals onSignal(
+      [&platform](int) { kv::ExitMonitor(platform.windows, platform.loop); });
   std::unique_ptr<kv::app::VirtualMouse> mouse;
   return kv::RunMonitor(platform.platform(), [&] {
     if (!virtualMousePath.empty())
@@ -27,6 +32,7 @@ int RunOn(LinuxPlatform& platform, const std::string& virtualMousePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kv::platform::linux_::TerminationSignals::Catch();
   std::string virtualMouse;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--virtual-mouse") == 0 && i + 1 < argc) {
@@ -42,10 +48,15 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  kv::platform::linux_::DisplayChoice display;
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // closing About must not end the monitor
+  const std::string noDisplay = display.Finish();
+  if (!noDisplay.empty())
+    std::fprintf(stderr, "kvmon: %s; running without a tray icon\n", noDisplay.c_str());
   try {
     LinuxPlatform platform;
+    if (!noDisplay.empty()) platform.WithoutDisplay();
     return RunOn(platform, virtualMouse);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvmon: %s\n", e.what());
