@@ -45,7 +45,8 @@ pids+=($!)
 wait_for 10 pactl get-source-mute kvtest_mic || { echo "e2e: PulseAudio did not start"; cat "$work/pulse.log"; exit 1; }
 pactl set-default-source kvtest_mic
 
-"$bin/kv_fake_configurator" >"$work/cfg.out" 2>&1 &
+# The configurator answers each on-board switch with a sent WM_PROFILE_CHANGED of its own.
+"$bin/kv_fake_configurator" --answer-switch >"$work/cfg.out" 2>&1 &
 pids+=($!)
 wait_for 10 grep -q ready "$work/cfg.out"
 
@@ -81,6 +82,9 @@ check "an unbound button changes nothing" no "$(mute)"
 "$bin/kvmouse" "$sock" profile 3
 wait_for 5 grep -q "^7040 3 0$" "$work/cfg.out" || true
 check "configurator got WM_PROFILE_SWITCHED 3" yes "$(grep -q '^7040 3 0$' "$work/cfg.out" && echo yes || echo no)"
+# The monitor serves the configurator's sent answer while its own send waits: no 10 s stall.
+wait_for 3 grep -q "^answered" "$work/cfg.out" || true
+check "the configurator's answer was served during the send" "answered 0" "$(grep -m 1 '^answer' "$work/cfg.out")"
 check "ProfileID is 3" 3 "$("$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1)"
 
 # A device notification is posted on unchanged.
