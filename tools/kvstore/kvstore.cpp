@@ -98,6 +98,12 @@ void Require(bool done, const std::string& what) {
   if (!done) throw std::logic_error(what + " was refused by the profile manager");
 }
 
+// Texts from config.ini and the store are bytes that need not be UTF-8; JSON must be. A byte
+// that is not UTF-8 becomes U+FFFD rather than failing the whole output.
+std::string JsonText(const json& j) {
+  return j.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
 json ProfileJson(TDM& dm, int i) {
   auto p = std::make_unique<kv::TMouseProfileInfo>();
   Require(dm.ReadProfileInfo(*p, i), "reading profile " + std::to_string(i));
@@ -241,11 +247,11 @@ int Run(const Command& c) {
 
   if (c.name == "dump") {
     const json d = DumpJson(dm, core->registry());
-    if (c.asJson) std::cout << d.dump(2) << "\n";
+    if (c.asJson) std::cout << JsonText(d) << "\n";
     else PrintDump(d);
   } else if (c.name == "options") {
     const json o = OptionsJson(dm, core->paths());
-    if (c.asJson) std::cout << o.dump(2) << "\n";
+    if (c.asJson) std::cout << JsonText(o) << "\n";
     else PrintOptions(o);
   } else if (c.name == "set-button") {
     // Only the three codes change: every other byte of the profile is written back as read.
