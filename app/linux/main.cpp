@@ -20,7 +20,7 @@ using kv::platform::linux_::LinuxPlatform;
 // the one instance, so a second copy never touches the first one's socket.
 int RunOn(LinuxPlatform& platform, const std::string& virtualMousePath) {
   // Logout, `systemctl --user stop`, Ctrl-C: the same orderly end as the tray's Exit.
-  kv::platform::linux_::TerminationSignals onSignal(
+  kv::platform::linux_::TerminationSignals termination(
       [&platform](int) { kv::ExitMonitor(platform.windows, platform.loop); });
   std::unique_ptr<kv::app::VirtualMouse> mouse;
   return kv::RunMonitor(platform.platform(), [&] {

@@ -366,21 +366,37 @@ std::optional<std::intptr_t> DbusWindows::SendAndServe(const QDBusMessage& call)
     outcome->done = true;
     sendProgress_.notify_all();
   });
+  // Leaves the waiting state and ends the helper also when a served call throws.
+  struct Waiting {
+    DbusWindows& owner;
+    std::thread& caller;
+    std::unique_lock<std::mutex>& lock;
+    ~Waiting() {
+      if (!lock.owns_lock()) lock.lock();
+      // Calls still queued when the last waiting Send gives up go to the main loop.
+      if (--owner.waitingSends_ == 0)
+        for (; !owner.sentCalls_.empty(); owner.sentCalls_.pop_front())
+          owner.loop_.Post(std::move(owner.sentCalls_.front()));
+      lock.unlock();
+      caller.join();
+    }
+  };
   std::unique_lock lock(mutex_);
   ++waitingSends_;
-  for (;;) {
-    sendProgress_.wait(lock, [&] { return outcome->done || !sentCalls_.empty(); });
-    if (sentCalls_.empty()) break;  // answered, and nothing left to serve
-    auto served = std::move(sentCalls_.front());
-    sentCalls_.pop_front();
-    lock.unlock();
-    served();
-    lock.lock();
+  QDBusMessage reply;
+  {
+    Waiting waiting{*this, caller, lock};
+    for (;;) {
+      sendProgress_.wait(lock, [&] { return outcome->done || !sentCalls_.empty(); });
+      if (sentCalls_.empty()) break;  // answered, and nothing left to serve
+      auto served = std::move(sentCalls_.front());
+      sentCalls_.pop_front();
+      lock.unlock();
+      served();
+      lock.lock();
+    }
+    reply = outcome->reply;
   }
-  --waitingSends_;
-  const QDBusMessage reply = outcome->reply;
-  lock.unlock();
-  caller.join();
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
     return std::nullopt;
   return static_cast<std::intptr_t>(reply.arguments()[0].toLongLong());
