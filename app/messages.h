@@ -13,6 +13,9 @@ inline constexpr std::uint32_t WM_GLOBAL_SETTINGS_CHANGED = 7037;
 inline constexpr std::uint32_t WM_PROFILE_SWITCHED = 7040;
 inline constexpr std::uint32_t WM_DEVICE_NOTIFY = 7042;
 inline constexpr std::uint32_t WM_DEVICE_EVENT = 7524;  // the monitor to itself
+// kvmon's own, outside the configurator's numbers: `kvmon --quit` to the running monitor, which
+// then exits as from its tray menu.
+inline constexpr std::uint32_t WM_KVMON_QUIT = 7600;
 
 // WM_DEVICE_EVENT carries a button press (wParam the button index, lParam 1) or an on-board
 // profile switch (wParam 21 + the profile number, lParam 0). The two share wParam's range, so a

@@ -1,6 +1,10 @@
 #include "app/monitor.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "app/embedded_languages.h"
+#include "app/settings.h"
 #include "base/path.h"
 #include "hid/gx_hid_data.h"
 #include "hid/gx_hid_event.h"
@@ -150,7 +154,46 @@ void TKVMonMain::ApplyLanguageAndCaptions() {
   Config1->SetStringProperty("Caption", TranslateText("Config"));
   About1->SetStringProperty("Caption", TranslateText("About"));
   Exit1->SetStringProperty("Caption", TranslateText("Exit"));
-  TrayIcon1->SetStringProperty("Hint", TranslateText(kDriverTitle));
+  ShowHint();
+  if (OnCaptionsApplied) OnCaptionsApplied();
+}
+
+void TKVMonMain::ShowHint() {
+  std::string hint = TranslateText(kDriverTitle);
+  for (const auto& [key, text] : problems_) hint += "\n" + text;
+  TrayIcon1->SetStringProperty("Hint", hint);
+}
+
+void TKVMonMain::ReportProblem(const std::string& key, const std::string& text) {
+  auto it = std::find_if(problems_.begin(), problems_.end(),
+                         [&](const auto& p) { return p.first == key; });
+  if (it != problems_.end() && it->second == text) return;
+  if (it != problems_.end()) it->second = text;
+  else problems_.emplace_back(key, text);
+  p_.debug.Write(text);
+  std::fprintf(stderr, "kvmon: %s\n", text.c_str());
+  ShowHint();
+  if (tray_) tray_->ShowMessage(TranslateText(kMonitorTitle), text);
+}
+
+void TKVMonMain::ClearProblem(const std::string& key) {
+  const auto before = problems_.size();
+  std::erase_if(problems_, [&](const auto& p) { return p.first == key; });
+  if (problems_.size() != before) ShowHint();
+}
+
+void TKVMonMain::CheckMouseAccess() {
+  // Asked of the HID service, not of the read threads: threads of the channel just stopped may
+  // not have ended yet.
+  const MouseStatus mouse = ReadMouseStatus(p_);
+  if (mouse.state != MouseState::NoAccess) {
+    ClearProblem("mouse");
+    return;
+  }
+  std::string text = MouseSummary(mouse);
+  for (const auto& itf : mouse.interfaces)
+    if (itf.failure) text += " (" + itf.failure->detail + ")";
+  ReportProblem("mouse", text + " " + MouseFix(mouse));
 }
 
 // --- read channel --------------------------------------------------------------------------------
@@ -174,6 +217,7 @@ void TKVMonMain::RestartHIDRead() {
     reopenTimer_ = 0;
     const USAGE_AND_PAGE selector{DM.FHidSelector.Usage, DM.FHidSelector.UsagePage};
     gxHIDData1->HidFindAndReadDevice(selector, "*");
+    CheckMouseAccess();
   });
 }
 
@@ -208,6 +252,7 @@ std::intptr_t TKVMonMain::WindowProc(const platform::WindowMessage& m) {
       case WM_DEVICE_EVENT: OnDeviceEvent(m.wParam, m.lParam); break;
       case WM_PROFILE_CHANGED: OnProfileChanged(m.lParam); break;
       case WM_GLOBAL_SETTINGS_CHANGED: OnGlobalSettingsChanged(); break;
+      case WM_KVMON_QUIT: Exit1Click(); break;
       default: break;
     }
   } catch (const std::exception& e) {
@@ -296,7 +341,9 @@ void TKVMonMain::ShowConfigurator() {
     return;
   }
   const std::string folder = p_.paths.ExecutableDir();
-  p_.shell->Launch(path::Join(folder, kConfiguratorExecutable), folder, platform::ShowStyle::Show);
+  const bool started = p_.shell->Launch(path::Join(folder, kConfiguratorExecutable), folder,
+                                        platform::ShowStyle::Show);
+  if (!started && OnOpenSettings) OnOpenSettings();
 }
 
 void TKVMonMain::Exit1Click() { ExitMonitor(p_.windows, p_.loop); }
@@ -327,19 +374,23 @@ void TKVMonMain::BtnGoWebClick() {
 
 // --- process entry -------------------------------------------------------------------------------
 
-int RunMonitor(platform::Platform& platform, const std::function<void()>& onGuarded) {
+int RunMonitor(platform::Platform& platform, const MonitorOptions& options) {
   // The guard lives until everything else is gone, so a copy started during shut-down still
   // finds the name taken and ends.
   auto guard = platform.instance.Acquire(kMonitorWindowClass);
   if (!guard) return 0;
-  if (const std::string problem = guard->Problem(); !problem.empty())
-    platform.debug.Write("no single-instance guard: " + problem);
   if (const std::string why = ConfigFileProblem(platform.paths); !why.empty())
     platform.debug.Write("options: " + why + "; the defaults apply");
-  if (onGuarded) onGuarded();
-  auto dm = std::make_unique<TDM>(platform);
-  if (!dm->StartupError().empty()) platform.debug.Write("profile store: " + dm->StartupError());
+  if (options.onGuarded) options.onGuarded();
+  auto dm = std::make_unique<TDM>(platform, options.firstLanguage);
   auto main = std::make_unique<TKVMonMain>(platform, *dm);
+  // A second copy could now start beside this one: the user hears it with the other problems.
+  if (const std::string problem = guard->Problem(); !problem.empty())
+    main->ReportProblem("lock", TranslateText("No single-instance guard:") + " " + problem);
+  if (!dm->StartupError().empty())
+    main->ReportProblem(
+        "store", TranslateText("The profile store cannot be read:") + " " + dm->StartupError());
+  if (options.onCreated) options.onCreated(*main, *dm);
   const int status = platform.loop.Run();
   main.reset();
   dm.reset();

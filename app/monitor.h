@@ -13,6 +13,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/about.h"
 #include "app/microphone.h"
@@ -32,11 +34,25 @@ inline constexpr const char* kConfiguratorExecutable = "KVCFG.EXE";
 inline constexpr const char* kMonitorTitle = "GAMING MOUSE MONITOR";
 inline constexpr const char* kDriverTitle = "GAMING MOUSE DRIVER";
 
+class TKVMonMain;
+
+// What an executable's entry point decides for its platform.
+struct MonitorOptions {
+  // CurrentLanguage of the all-profiles record that a first start writes (see TDM): 0 where the
+  // configurator chooses the language, the user's (LanguageForUser) where kvmon is all there is.
+  std::uint8_t firstLanguage = 0;
+  // Runs once the instance guard is held (or could not be made at all), before anything else:
+  // what a second copy must not touch, such as a socket to listen on, is made there. An
+  // exception from it ends start-up.
+  std::function<void()> onGuarded;
+  // Runs once the main window exists, before the loop starts (the entry point hooks its own
+  // services in, such as the settings window).
+  std::function<void(TKVMonMain&, TDM&)> onCreated;
+};
+
 // Runs the monitor until Exit. A second instance returns 0 at once, showing and changing
-// nothing. Must be called on the platform's main thread. `onGuarded` runs once the instance
-// guard is held (or could not be made at all), before anything else: what a second copy must
-// not touch, such as a socket to listen on, is made there. An exception from it ends start-up.
-int RunMonitor(platform::Platform& platform, const std::function<void()>& onGuarded = {});
+// nothing. Must be called on the platform's main thread.
+int RunMonitor(platform::Platform& platform, const MonitorOptions& options = {});
 
 // The orderly end shared by the tray's Exit, the end of the session and termination signals:
 // the configurator is told (WM_MONITOR_EXIT, posted) and the message loop ends with status 0,
@@ -118,6 +134,21 @@ class TKVMonMain : public Component {
   MicrophoneControl& Microphone() { return microphone_; }
   platform::TrayIcon* Tray() const { return tray_.get(); }
 
+  // Where no configurator program can be started beside the monitor, a click on the icon and
+  // "Config" open the monitor's own settings instead (the Linux entry point sets it).
+  std::function<void()> OnOpenSettings;
+  // After the captions were set in the stored language (the settings window follows them).
+  std::function<void()> OnCaptionsApplied;
+
+  // A problem the user has to see and fix (the store, the instance lock, no access to the
+  // mouse): the tray hint gets it on a line of its own, the icon shows it once as a message, and
+  // it goes to stderr and the debug trace. `key` names the problem; reporting the same text
+  // again changes nothing, a new text for the key replaces the old one.
+  void ReportProblem(const std::string& key, const std::string& text);
+  void ClearProblem(const std::string& key);
+  // After the read channel opened: no access to the mouse is such a problem.
+  void CheckMouseAccess();
+
  private:
   std::intptr_t WindowProc(const platform::WindowMessage& m);
   void OnMenuItem(std::size_t index);
@@ -128,6 +159,8 @@ class TKVMonMain : public Component {
   std::unique_ptr<platform::TrayIcon> tray_;
   std::unique_ptr<platform::MessageWindow> window_;
   std::string trayHint_;
+  std::vector<std::pair<std::string, std::string>> problems_;  // key, text; in report order
+  void ShowHint();
   platform::TimerId reopenTimer_ = 0;
   platform::TimerId raiseTimer_ = 0;
 };

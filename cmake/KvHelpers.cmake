@@ -27,3 +27,25 @@ function(kv_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${ARG_ENV}")
   endif()
 endfunction()
+
+# kv_header_library(PACKAGE TARGET DIR) — a header-only Debian library (its headers in
+# /usr/include/DIR) as the imported target TARGET, visible everywhere. A cross-build does not
+# search the host's /usr/include (its C headers must not be mixed in), so it gets a folder that
+# holds only a link to the library's own headers.
+function(kv_header_library package target dir)
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_package(${package} QUIET)
+  endif()
+  if(TARGET ${target})
+    set_target_properties(${target} PROPERTIES IMPORTED_GLOBAL TRUE)
+    return()
+  endif()
+  if(NOT EXISTS /usr/include/${dir})
+    message(FATAL_ERROR "${package} is missing (scripts/deps.sh installs it)")
+  endif()
+  set(link ${CMAKE_BINARY_DIR}/host-headers/${package})
+  file(MAKE_DIRECTORY ${link})
+  file(CREATE_LINK /usr/include/${dir} ${link}/${dir} SYMBOLIC)
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  target_include_directories(${target} INTERFACE ${link})
+endfunction()

@@ -144,6 +144,12 @@ class HidDevice {
   virtual std::uint64_t HandleValue() const = 0;
 };
 
+// Why an interface cannot be opened, for a person.
+struct HidOpenFailure {
+  bool accessDenied = false;  // the user lacks the rights to the device (not a fault of it)
+  std::string detail;  // what failed and the system's reason ("/dev/hidraw3: Permission denied")
+};
+
 // The HID service. Thread rules: Interfaces, Open and CreateStopEvent may be called from any
 // thread; none of them keeps state between calls.
 class Hid {
@@ -164,6 +170,12 @@ class Hid {
 
   // A new stop event, not set, generation 0. Never nullptr.
   virtual std::unique_ptr<HidStopEvent> CreateStopEvent() = 0;
+
+  // nullopt when `path` opens now; otherwise why it does not.
+  virtual std::optional<HidOpenFailure> WhyNotOpen(std::string_view path) {
+    if (Open(path, HidOpenMode::Synchronous)) return std::nullopt;
+    return HidOpenFailure{false, std::string(path) + ": cannot be opened"};
+  }
 };
 
 // ---------------------------------------------------------------------------------------------

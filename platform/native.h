@@ -1,7 +1,9 @@
 #pragma once
 // The real platform of this build, for the executables' main() and the command-line tools only.
 // Components never include this header: they receive the services by reference.
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -18,6 +20,10 @@ class NativeCore {
   virtual DebugOutput& debug() = 0;
   // nullptr where the platform cannot reach other programs' windows.
   virtual MessageWindows* windows() = 0;
+  // Where nothing but the user's locale can choose the language of a first start (Linux, which
+  // has no configurator), that locale's Windows language ID; nullopt where the configurator
+  // chooses it (Windows).
+  virtual std::optional<std::uint16_t> FirstStartLanguageId() { return std::nullopt; }
 };
 
 // Throws RegistryError (one sentence for a person) when the settings store cannot be opened.

@@ -7,6 +7,7 @@
 // defines KV_HAVE_NATIVE_HID when that target exists; without it the tool reports that no HID
 // service is available.
 #include <memory>
+#include <string>
 
 #include "platform/hid.h"
 
@@ -14,5 +15,9 @@ namespace kv::platform {
 
 // nullptr when this machine offers no HID service that the program can use.
 std::unique_ptr<Hid> OpenNativeHid();
+// The config.ini the monitor reads on this machine, and the running program's folder (with its
+// trailing separator), without opening the settings store.
+std::string NativeConfigFile();
+std::string NativeExecutableDir();
 
 }  // namespace kv::platform

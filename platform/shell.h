@@ -43,6 +43,9 @@ class TrayIcon {
   virtual void SetHint(std::string_view hint) = 0;
   // Caption of the menu item at `index`; an index past the menu is ignored.
   virtual void SetMenuCaption(std::size_t index, std::string_view caption) = 0;
+  // A short message that comes from the icon and goes away by itself (a balloon, or the
+  // desktop's notification).
+  virtual void ShowMessage(std::string_view title, std::string_view text) = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -211,7 +211,7 @@ void TDM::gxProfileAllSettingInfoRestoreToDefault(TgxProfile::Stream& AStream) {
   }
   a->CurrentGame = 0;
   a->Allgameset[0].ItemFlag = 1;
-  a->CurrentLanguage = 0;
+  a->CurrentLanguage = firstLanguage_;
   a.Commit();
 }
 

@@ -23,10 +23,12 @@ std::string IndexMessage(const char* what, int index, int limit) {
 
 }  // namespace
 
-TDM::TDM(platform::Platform& platform) : TDM(platform.registry, platform.paths, platform.clock) {}
+TDM::TDM(platform::Platform& platform, BYTE firstLanguage)
+    : TDM(platform.registry, platform.paths, platform.clock, firstLanguage) {}
 
-TDM::TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock)
-    : registry_(registry), paths_(paths), clock_(clock) {
+TDM::TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock,
+         BYTE firstLanguage)
+    : registry_(registry), paths_(paths), clock_(clock), firstLanguage_(firstLanguage) {
   for (auto* c : {&gxProfileAllSettingInfo, &gxProfileGame1, &gxProfileGame2, &gxProfileGame3,
                   &gxProfileGame4, &gxProfileGame5, &gxProfileSettingGroup, &gxProfileDefaultGame,
                   &gxProfileTest, &gxProfileRecordMacroInfo})
@@ -71,7 +73,7 @@ void TDM::SetUpRecord(TgxProfile& component, const char* valueName, const void* 
 void TDM::DataModuleCreate() {
   FOptionsFromConfigFile = LoadOptionsFromConfigFile(paths_);
   FOtherConfig = LoadOtherConfig(paths_);
-  FHidSelector = {1, 0xFFA0};
+  FHidSelector = kMouseControlSelector;
   FProfileGroupIndex = 0;
 
   {

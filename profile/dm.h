@@ -20,6 +20,8 @@ struct THidInterfaceSelector {
   std::uint16_t Usage = 0;
   std::uint16_t UsagePage = 0;
 };
+// The mouse's vendor-defined control collection.
+inline constexpr THidInterfaceSelector kMouseControlSelector{1, 0xFFA0};
 
 class TDM {
  public:
@@ -27,8 +29,11 @@ class TDM {
   // outside 0 to 1, a store or file error) ends the sequence where it happened; the error is
   // kept in StartupError() for the owner to report, and the manager stays usable with what was
   // loaded so far, as it would after a failed first load.
-  TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock);
-  explicit TDM(platform::Platform& platform);
+  // `firstLanguage` is the CurrentLanguage that a default all-profiles record gets: 0 where the
+  // configurator chooses the language later, the user's own where nothing else would (Linux).
+  TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock,
+      BYTE firstLanguage = 0);
+  explicit TDM(platform::Platform& platform, BYTE firstLanguage = 0);
   ~TDM();
   TDM(const TDM&) = delete;
   TDM& operator=(const TDM&) = delete;
@@ -139,6 +144,7 @@ class TDM {
   platform::Registry& registry_;
   platform::Paths& paths_;
   platform::Clock& clock_;
+  BYTE firstLanguage_;
   std::string startupError_;
 };
 

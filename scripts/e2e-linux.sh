@@ -104,13 +104,28 @@ if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then
   echo "idle kvmon: $(( after - before )) context switches in 10 s (all threads), VmRSS $rss"
 fi
 
-# SIGTERM (logout, systemctl --user stop) ends it as Exit does: the configurator is told, the
-# socket goes, status 0.
+# kvmon --status sees the running monitor; kvmon --quit ends it through its window, as Exit does.
+check "kvmon --status sees the running monitor" yes \
+  "$("$bin/kvmon" --status --json | grep -q '"monitor_running": true' && echo yes || echo no)"
+status=0; timeout 20 "$bin/kvmon" --quit >/dev/null || status=$?
+check "kvmon --quit exits 0" 0 "$status"
+wait_for 10 sh -c "! kill -0 $kvmon 2>/dev/null" || true
+check "kvmon --quit ended the monitor" no "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
+check "the configurator got WM_MONITOR_EXIT" yes "$(grep -q '^7036 0 0$' "$work/cfg.out" && echo yes || echo no)"
+
+check "the socket is removed after --quit" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# Started again: SIGTERM (logout, systemctl --user stop) ends it as Exit does: the configurator
+# is told, the socket goes, status 0.
+"$bin/kvmon" --virtual-mouse "$sock" >>"$work/kvmon.out" 2>&1 &
+kvmon=$!
+pids+=($kvmon)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon did not start again"; cat "$work/kvmon.out"; }
 kill -TERM $kvmon
 status=0; wait $kvmon || status=$?
 check "SIGTERM ends kvmon with status 0" 0 "$status"
-wait_for 5 grep -q "^7036 0 0$" "$work/cfg.out" || true
-check "configurator got WM_MONITOR_EXIT" yes "$(grep -q '^7036 0 0$' "$work/cfg.out" && echo yes || echo no)"
+wait_for 5 sh -c "[ \$(grep -c '^7036 0 0$' '$work/cfg.out') -ge 2 ]" || true
+check "configurator got WM_MONITOR_EXIT after SIGTERM" 2 "$(grep -c '^7036 0 0$' "$work/cfg.out")"
 check "the socket is removed" no "$([ -e "$sock" ] && echo yes || echo no)"
 
 # A file at the socket's path is nobody's socket to replace.
@@ -144,7 +159,7 @@ pids+=($nolock)
 wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon without lock did not start"; cat "$work/nolock.out"; }
 check "an unusable display is named" 1 "$(grep -c 'DISPLAY=:97 cannot be used' "$work/nolock.out")"
 check "Qt's own display complaints stay off stderr" 0 "$(grep -c 'qt.qpa' "$work/nolock.out")"
-check "an unusable lock is said" 1 "$(grep -c 'running without the single-instance guard' "$work/nolock.out")"
+check "an unusable lock is said" 1 "$(grep -c 'No single-instance guard' "$work/nolock.out")"
 kill -HUP $nolock
 status=0; wait $nolock || status=$?
 check "SIGHUP ends kvmon with status 0" 0 "$status"

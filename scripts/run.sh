@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine (packages), builds kvmon and starts it.
+# Sets up a fresh Debian machine (packages, a CJK font for the Chinese captions), builds kvmon
+# and starts it.
 # Extra arguments are passed to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-KV_DEPS_WINDOWS=0 scripts/deps.sh
+KV_DEPS_WINDOWS=0 KV_DEPS_CHECKS=0 scripts/deps.sh
 dir=$(scripts/build.sh | tail -n 1)
 if [ -x "$dir/bin/kvmon" ]; then
   exec "$dir/bin/kvmon" "$@"

@@ -1,5 +1,6 @@
 #include "platform/linux/hidraw_hid.h"
 
+#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
@@ -315,6 +317,21 @@ std::unique_ptr<HidDevice> HidrawHid::Open(std::string_view path, HidOpenMode mo
     return std::make_unique<Device>(std::move(*opened), mode, std::move(parsed.collections[index]));
   }
   return nullptr;
+}
+
+std::optional<HidOpenFailure> HidrawHid::WhyNotOpen(std::string_view path) {
+  if (Open(path, HidOpenMode::Synchronous)) return std::nullopt;
+  const std::string name = SplitPath(path).first;
+  // The system's reason, asked of a node the enumeration listed and never of another file.
+  if (PathsOfNode(name).empty())
+    return HidOpenFailure{false, std::string(path) + ": no such HID interface"};
+  const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int err = errno;
+    return HidOpenFailure{err == EACCES || err == EPERM, name + ": " + std::strerror(err)};
+  }
+  ::close(fd);
+  return HidOpenFailure{false, name + ": does not answer as a hidraw node"};
 }
 
 void HidrawHid::AddOpener(std::shared_ptr<HidrawOpener> opener) {

@@ -41,6 +41,8 @@ class HidrawHid : public Hid {
   std::optional<std::vector<HidInterfaceInfo>> Interfaces() override;
   std::unique_ptr<HidDevice> Open(std::string_view path, HidOpenMode mode) override;
   std::unique_ptr<HidStopEvent> CreateStopEvent() override;
+  // The device node and the system's reason; EACCES and EPERM count as denied access.
+  std::optional<HidOpenFailure> WhyNotOpen(std::string_view path) override;
 
   // Nodes that come and go with their opener (a simulated device); its set of nodes stays fixed
   // while it is added. Their interfaces are listed from now on, and the node listener hears of

@@ -86,15 +86,27 @@ std::string LinuxPaths::ChooseConfigFile(const std::string& exeDir,
   return path::Join(etcDir, "config.ini");
 }
 
+std::string LinuxPaths::InstalledEtcDir(const std::string& exeDir, const std::string& fallback) {
+  std::string dir = exeDir;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (!dir.ends_with("/bin")) return fallback;
+  std::string prefix = dir.substr(0, dir.size() - 4);
+  if (prefix == "/usr") return "/etc";
+  if (prefix.starts_with("/opt/")) return "/etc" + prefix;
+  return (prefix.empty() ? "" : prefix) + "/etc";
+}
+
 std::string LinuxPaths::ConfigFile() {
   std::string xdg;
   if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') xdg = x;
   else xdg = Home() + "/.config";
+    // The installation may have been made with another prefix than the build was configured for.
 #ifdef KV_SYSCONFDIR
-  return ChooseConfigFile(ExecutableDir(), xdg, KV_SYSCONFDIR "/kvmon");
+  const std::string etc = InstalledEtcDir(ExecutableDir(), KV_SYSCONFDIR);
 #else
-  return ChooseConfigFile(ExecutableDir(), xdg, "/etc/kvmon");
+  const std::string etc = InstalledEtcDir(ExecutableDir(), "/etc");
 #endif
+  return ChooseConfigFile(ExecutableDir(), xdg, etc + "/kvmon");
 }
 
 std::uint32_t LinuxClock::TickCount() {
@@ -174,7 +186,6 @@ class NoGuard : public InstanceGuard {
 };
 
 std::unique_ptr<InstanceGuard> Unguarded(std::string problem) {
-  std::fprintf(stderr, "kvmon: %s; running without the single-instance guard\n", problem.c_str());
   return std::make_unique<NoGuard>(std::move(problem));
 }
 

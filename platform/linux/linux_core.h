@@ -22,6 +22,10 @@ class LinuxPaths : public Paths {
   std::string ConfigFile() override;
   static std::string ChooseConfigFile(const std::string& exeDir, const std::string& xdgConfigHome,
                                       const std::string& etcDir);
+  // The etc folder of the installation a program in `exeDir` belongs to, from its prefix (the
+  // folder above its bin folder): /etc for /usr, /etc/opt/P for /opt/P, else PREFIX/etc, as the
+  // installation chose it; `fallback` for a program outside a bin folder.
+  static std::string InstalledEtcDir(const std::string& exeDir, const std::string& fallback);
 };
 
 class LinuxClock : public Clock {

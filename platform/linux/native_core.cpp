@@ -5,6 +5,7 @@
 
 #include "platform/linux/dbus_windows.h"
 #include "platform/linux/linux_core.h"
+#include "platform/linux/posix_locale.h"
 #include "platform/linux/qt_loop.h"
 #include "platform/linux/sqlite_registry.h"
 
@@ -32,6 +33,10 @@ class LinuxNativeCore : public NativeCore {
       windows_ = std::make_unique<linux_::DbusWindows>(*loop_, QDBusConnection::sessionBus());
     }
     return windows_.get();
+  }
+
+  std::optional<std::uint16_t> FirstStartLanguageId() override {
+    return linux_::PosixLocale().SystemDefaultLanguageId();
   }
 
   ~LinuxNativeCore() override {

@@ -80,6 +80,10 @@ class QtTrayIcon : public TrayIcon {
     if (index < actions_.size()) actions_[index]->setText(MenuText(caption));
   }
   QSystemTrayIcon& Icon() { return icon_; }
+  // With a StatusNotifier host Qt hands this to the desktop's notification service.
+  void ShowMessage(std::string_view title, std::string_view text) override {
+    icon_.showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
+  }
 
  private:
   // A double click is one click, however the desktop reports it (Qt: a trigger, then a double
@@ -201,34 +205,6 @@ class QtContentWindow : public ContentWindow {
   ContentWidget widget_;
 };
 
-struct LocaleRow {
-  const char* posix;  // language_TERRITORY
-  std::uint16_t id;
-  const char* native;
-  const char* country;
-  const char* language;
-};
-
-// The locales the suite's language files name; Windows' IDs and three-letter names.
-constexpr LocaleRow kLocales[] = {
-    {"en_US", 0x0409, "English", "USA", "ENU"},    {"en_GB", 0x0809, "English", "GBR", "ENG"},
-    {"zh_CN", 0x0804, "中文(简体)", "CHN", "CHS"}, {"zh_TW", 0x0404, "中文(繁體)", "TWN", "CHT"},
-    {"de_DE", 0x0407, "Deutsch", "DEU", "DEU"},    {"fr_FR", 0x040C, "français", "FRA", "FRA"},
-    {"es_ES", 0x0C0A, "español", "ESP", "ESN"},    {"it_IT", 0x0410, "italiano", "ITA", "ITA"},
-    {"ja_JP", 0x0411, "日本語", "JPN", "JPN"},     {"ko_KR", 0x0412, "한국어", "KOR", "KOR"},
-    {"ru_RU", 0x0419, "русский", "RUS", "RUS"},    {"pt_BR", 0x0416, "português", "BRA", "PTB"},
-};
-
-LocaleInfo Info(const LocaleRow& row) {
-  return {row.id, row.id, row.native, row.country, row.language};
-}
-
-std::string UserLocaleName() {
-  for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"})
-    if (const char* v = std::getenv(var); v && *v) return v;
-  return "";
-}
-
 }  // namespace
 
 QSystemTrayIcon* QtShell::QtObjectOf(TrayIcon& icon) {
@@ -285,34 +261,6 @@ void QtMessageBoxes::ShowError(std::string_view text, std::string_view caption) 
   QMessageBox::critical(nullptr, Q(caption), Q(text));
 }
 
-std::optional<LocaleInfo> PosixLocale::FromPosixName(std::string_view name) {
-  const auto cut = name.find_first_of(".@");
-  const std::string_view base = name.substr(0, cut);
-  for (const auto& row : kLocales)
-    if (base == row.posix) return Info(row);
-  // A language alone (or with a territory the table lacks): its first row.
-  const std::string_view language = base.substr(0, base.find('_'));
-  for (const auto& row : kLocales)
-    if (!language.empty() && std::string_view(row.posix).substr(0, 2) == language) return Info(row);
-  return std::nullopt;
-}
-
-std::vector<LocaleInfo> PosixLocale::SupportedLocales() {
-  std::vector<LocaleInfo> out;
-  for (const auto& row : kLocales) out.push_back(Info(row));
-  return out;
-}
-
-std::uint16_t PosixLocale::SystemDefaultLanguageId() {
-  auto info = FromPosixName(UserLocaleName());
-  return info ? info->languageId : 0x0409;
-}
-
-std::string PosixLocale::UserLanguageAbbreviation() {
-  auto info = FromPosixName(UserLocaleName());
-  return info ? info->abbreviatedLanguageName : "";
-}
-
 std::uint8_t QtKeyboard::KeyState(int vk) {
   if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return 0;
   const Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
@@ -346,6 +294,15 @@ class DlLibrary : public DynamicLibrary {
 };
 }  // namespace
 
+std::string DlDynamicLibraries::PrivateLibraryDir(Paths& paths) {
+#ifdef KV_PRIVATE_LIBDIR
+  return paths.ExecutableDir() + KV_PRIVATE_LIBDIR;
+#else
+  (void)paths;
+  return "";
+#endif
+}
+
 std::unique_ptr<DynamicLibrary> DlDynamicLibraries::Load(std::string_view fileName) {
   const std::string name(fileName);
   if (name.empty()) return nullptr;
@@ -353,8 +310,13 @@ std::unique_ptr<DynamicLibrary> DlDynamicLibraries::Load(std::string_view fileNa
   if (name.find('/') != std::string::npos) {
     handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   } else {
-    const std::string beside = paths_.ExecutableDir() + name;
-    if (path::FileExists(beside)) handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Beside the program (a build tree, a portable copy), then the installation's private
+    // library folder, then the system's search.
+    for (const std::string& folder : {paths_.ExecutableDir(), PrivateLibraryDir(paths_)}) {
+      const std::string file = folder + name;
+      if (!handle && !folder.empty() && path::FileExists(file))
+        handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (!handle) handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   return handle ? std::make_unique<DlLibrary>(handle) : nullptr;

@@ -12,6 +12,7 @@
 #include "platform/dynlib.h"
 #include "platform/keyboard.h"
 #include "platform/linux/linux_core.h"
+#include "platform/linux/posix_locale.h"
 #include "platform/locale.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
@@ -53,16 +54,6 @@ class QtMessageBoxes : public MessageBoxes {
   void ShowError(std::string_view text, std::string_view caption) override;
 };
 
-// Locales from a fixed table of the Windows locale IDs the suite knows; the user's from $LANG.
-class PosixLocale : public Locale {
- public:
-  std::vector<LocaleInfo> SupportedLocales() override;
-  std::uint16_t SystemDefaultLanguageId() override;
-  std::string UserLanguageAbbreviation() override;
-  // The entry for a POSIX locale name ("zh_CN.UTF-8"), or nullopt. Exposed for tests.
-  static std::optional<LocaleInfo> FromPosixName(std::string_view name);
-};
-
 // Modifier keys as the desktop reports them to Qt (left and right are not told apart; lock keys
 // read as off).
 class QtKeyboard : public Keyboard {
@@ -70,7 +61,8 @@ class QtKeyboard : public Keyboard {
   std::uint8_t KeyState(int virtualKey) override;
 };
 
-// dlopen, the executable's folder first.
+// dlopen: the executable's folder first, then the installation's private library folder
+// (lib/kvmon beside the bin folder), then the system's search.
 class DlDynamicLibraries : public DynamicLibraries {
  public:
   explicit DlDynamicLibraries(Paths& paths) : paths_(paths) {}
@@ -78,6 +70,8 @@ class DlDynamicLibraries : public DynamicLibraries {
     return "lib" + std::string(name) + ".so";
   }
   std::unique_ptr<DynamicLibrary> Load(std::string_view fileName) override;
+  // "" when the build names none.
+  static std::string PrivateLibraryDir(Paths& paths);
 
  private:
   Paths& paths_;

@@ -82,7 +82,7 @@ struct SimHid::Interface {
   InterfaceSpec spec;
   descriptor::TopLevelCollection collection;
   bool present = true;
-  bool failOpen = false, failAttributes = false, failCapabilities = false;
+  bool failOpen = false, denyOpen = false, failAttributes = false, failCapabilities = false;
   std::uint32_t writeResult = 0, featureResult = 0;
   std::map<std::uint8_t, std::vector<std::uint8_t>> featureReports;
   std::vector<Request> requests;
@@ -293,8 +293,18 @@ std::optional<std::vector<HidInterfaceInfo>> SimHid::Interfaces() {
 std::unique_ptr<HidDevice> SimHid::Open(std::string_view path, HidOpenMode mode) {
   std::lock_guard lock(mutex_);
   Interface* itf = Find(std::string(path));
-  if (!itf || !itf->present || itf->failOpen) return nullptr;
+  if (!itf || !itf->present || itf->failOpen || itf->denyOpen) return nullptr;
   return std::make_unique<Device>(*this, *itf, mode);
+}
+
+std::optional<HidOpenFailure> SimHid::WhyNotOpen(std::string_view path) {
+  {
+    std::lock_guard lock(mutex_);
+    const Interface* itf = Find(std::string(path));
+    if (itf && itf->present && itf->denyOpen)
+      return HidOpenFailure{true, std::string(path) + ": access denied"};
+  }
+  return Hid::WhyNotOpen(path);
 }
 
 std::unique_ptr<HidStopEvent> SimHid::CreateStopEvent() {
@@ -424,6 +434,11 @@ void SimHid::SetInterfacesUnavailable(bool unavailable) {
 void SimHid::FailOpen(const std::string& path, bool fail) {
   std::lock_guard lock(mutex_);
   if (Interface* itf = Find(path)) itf->failOpen = fail;
+}
+
+void SimHid::DenyOpen(const std::string& path, bool deny) {
+  std::lock_guard lock(mutex_);
+  if (Interface* itf = Find(path)) itf->denyOpen = deny;
 }
 
 void SimHid::FailAttributes(const std::string& path, bool fail) {

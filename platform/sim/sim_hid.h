@@ -109,6 +109,9 @@ class SimHid : public Hid {
   void SetAvailable(bool available);
   void SetInterfacesUnavailable(bool unavailable);
   void FailOpen(const std::string& path, bool fail);
+  // Opens fail as for a user without rights to the device.
+  void DenyOpen(const std::string& path, bool deny);
+  std::optional<HidOpenFailure> WhyNotOpen(std::string_view path) override;
   void FailAttributes(const std::string& path, bool fail);
   void FailCapabilities(const std::string& path, bool fail);
 

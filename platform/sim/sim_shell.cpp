@@ -21,6 +21,9 @@ class SimShell::SimTray : public TrayIcon {
   void SetMenuCaption(std::size_t index, std::string_view caption) override {
     if (index < spec_.menu.size()) spec_.menu[index].caption = caption;
   }
+  void ShowMessage(std::string_view title, std::string_view text) override {
+    owner_.messages_.push_back(std::string(title) + ": " + std::string(text));
+  }
 
   SimShell& owner_;
   TrayIconSpec spec_;

@@ -44,6 +44,8 @@ class SimShell : public Shell {
   };
   std::vector<Launched> Launches() const { return launches_; }
   std::vector<std::string> OpenedUrls() const { return urls_; }
+  // "title: text" of each message the tray icon showed.
+  std::vector<std::string> TrayMessages() const { return messages_; }
   std::vector<WindowHandle> Raised() const { return raised_; }
   // The content window most recently created (nullptr when none is alive).
   const WindowContent* Content() const;
@@ -73,6 +75,7 @@ class SimShell : public Shell {
   std::string title_;
   std::vector<Launched> launches_;
   std::vector<std::string> urls_;
+  std::vector<std::string> messages_;
   std::vector<WindowHandle> raised_;
   std::set<WindowHandle> raisable_;
   bool failLaunch_ = false;

@@ -38,6 +38,8 @@ class Win32TrayIcon : public TrayIcon {
   bool SetImageFromFile(std::string_view path) override;
   void SetHint(std::string_view hint) override;
   void SetMenuCaption(std::size_t index, std::string_view caption) override;
+  // A balloon of the icon; nothing while the notification area does not hold it.
+  void ShowMessage(std::string_view title, std::string_view text) override;
 
   HWND Window() const { return window_; }
   // The popup menu: the visible items only, command ID = the item's index in TrayIconSpec::menu

@@ -144,6 +144,24 @@ void Win32TrayIcon::SetHint(std::string_view hint) {
   if (shown_) Notify(NIM_MODIFY, NIF_TIP);
 }
 
+void Win32TrayIcon::ShowMessage(std::string_view title, std::string_view text) {
+  if (!shown_) return;
+  NOTIFYICONDATAW d{};
+  d.cbSize = sizeof(d);
+  d.hWnd = window_;
+  d.uID = kIconId;
+  d.uFlags = NIF_INFO;
+  d.dwInfoFlags = NIIF_WARNING;
+  const auto copy = [](const std::wstring& from, wchar_t* to, std::size_t size) {
+    std::size_t n = std::min(from.size(), size - 1);
+    if (n < from.size() && n > 0 && IS_HIGH_SURROGATE(from[n - 1])) --n;
+    from.copy(to, n);
+  };
+  copy(Widen(text), d.szInfo, std::size(d.szInfo));
+  copy(Widen(title), d.szInfoTitle, std::size(d.szInfoTitle));
+  Shell_NotifyIconW(NIM_MODIFY, &d);
+}
+
 void Win32TrayIcon::SetMenuCaption(std::size_t index, std::string_view caption) {
   if (index >= spec_.menu.size()) return;
   spec_.menu[index].caption = std::string(caption);

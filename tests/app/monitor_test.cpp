@@ -346,3 +346,87 @@ TEST_F(Monitor, WithoutTheHookLibraryTheMonitorStillRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Monitor, WithoutAConfiguratorToStartTheClickOpensTheOwnSettings) {
+  Start();
+  int opened = 0;
+  main->OnOpenSettings = [&] { ++opened; };
+  w.shell.ClickTray();
+  ASSERT_TRUE(w.shell.ChooseMenuItem(0));
+  w.sim.loop.RunPending();
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(w.shell.Launches().size(), 2u);  // the configurator is always tried first
+  // With the configurator beside the monitor, it is started instead.
+  std::ofstream(w.sim.paths.ExecutableDir() + "KVCFG.EXE") << "";
+  w.shell.ClickTray();
+  w.sim.loop.RunPending();
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(w.shell.Launches().size(), 3u);
+}
+
+TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
+  kvtest::pf::sim::SimHid::InterfaceSpec spec;
+  spec.path = "mouse";
+  spec.hardwareIds = {"HID\\VID_1234&PID_5678", "HID_DEVICE_UP:FFA0_U:0001"};
+  spec.descriptor = kvtest::MouseDescriptor();
+  w.hid.Plug(spec);
+  w.hid.DenyOpen("mouse", true);
+  SetStoredLanguage(1);
+  Start();
+  w.sim.loop.Advance(3500ms);  // the first open of the read channel
+  const std::string hint = w.shell.Tray().hint;
+  EXPECT_EQ(hint.rfind("GAMING MOUSE DRIVER\nThe mouse cannot be opened: no permission.", 0), 0u)
+      << hint;
+  EXPECT_NE(hint.find("udev"), std::string::npos);
+  ASSERT_EQ(w.shell.TrayMessages().size(), 1u);
+  EXPECT_EQ(w.shell.TrayMessages()[0].rfind("GAMING MOUSE MONITOR: The mouse cannot", 0), 0u);
+  EXPECT_NE(w.sim.debug.Lines().back().find("no permission"), std::string::npos);
+
+  // The next open finds the same: nothing new is shown.
+  main->RestartHIDRead();
+  w.sim.loop.Advance(100ms);
+  EXPECT_EQ(w.shell.TrayMessages().size(), 1u);
+  // Fixed (the rule installed, the mouse plugged in again): the hint is the title again.
+  w.hid.DenyOpen("mouse", false);
+  main->RestartHIDRead();
+  w.sim.loop.Advance(100ms);
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER");
+  EXPECT_EQ(w.shell.TrayMessages().size(), 1u);
+
+  // In the stored language, as every text the user reads.
+  SetStoredLanguage(0);
+  w.windows.Post(main->Handle(), {WM_GLOBAL_SETTINGS_CHANGED, 0, 0});
+  w.hid.DenyOpen("mouse", true);
+  main->RestartHIDRead();
+  w.sim.loop.Advance(100ms);
+  EXPECT_EQ(w.shell.Tray().hint.rfind("GAMING MOUSE DRIVER\n无法打开鼠标：没有权限。", 0), 0u)
+      << w.shell.Tray().hint;
+}
+
+TEST_F(Monitor, ProblemsKeepTheirLinesThroughALanguageChange) {
+  Start();
+  main->ReportProblem("store", "first");
+  main->ReportProblem("lock", "second");
+  main->ReportProblem("store", "first again");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nfirst again\nsecond");
+  EXPECT_EQ(w.shell.TrayMessages().size(), 3u);
+  w.windows.Post(main->Handle(), {WM_GLOBAL_SETTINGS_CHANGED, 0, 0});
+  w.sim.loop.RunPending();
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nfirst again\nsecond");
+  main->ClearProblem("store");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nsecond");
+}
+
+TEST_F(Monitor, QuitMessageEndsTheMonitorAsExitDoes) {
+  Start();
+  kvtest::FakeConfigurator cfg(w.windows);
+  w.windows.Post(main->Handle(), {WM_KVMON_QUIT, 0, 0});
+  w.sim.loop.RunPending();
+  ASSERT_EQ(cfg.Received().size(), 1u);
+  EXPECT_EQ(cfg.Received()[0].msg, WM_MONITOR_EXIT);
+  EXPECT_TRUE(w.sim.loop.HasQuit());
+}
+
+}  // namespace

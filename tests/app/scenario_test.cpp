@@ -123,7 +123,9 @@ TEST_F(Scenario, ASecondInstanceEndsAtOnceWithStatusZero) {
   auto first = w.sim.instance.Acquire("TKVMONMAIN");
   ASSERT_NE(first, nullptr);
   bool guardedWorkRan = false;
-  EXPECT_EQ(RunMonitor(w.platform(), [&] { guardedWorkRan = true; }), 0);
+  MonitorOptions options;
+  options.onGuarded = [&] { guardedWorkRan = true; };
+  EXPECT_EQ(RunMonitor(w.platform(), options), 0);
   EXPECT_FALSE(guardedWorkRan);  // a second copy never reaches what the first one owns
   EXPECT_FALSE(w.shell.Tray().exists);
   EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
@@ -139,18 +141,21 @@ TEST_F(Scenario, AGuardThatCannotBeMadeIsTracedAndStartUpGoesOn) {
     w.shell.ChooseMenuItem(2);
   });
   w.sim.loop.SetIdleAdvance(true);
-  EXPECT_EQ(RunMonitor(w.platform(), [&] { guardedWorkRan = true; }), 0);
+  MonitorOptions options;
+  options.onGuarded = [&] { guardedWorkRan = true; };
+  EXPECT_EQ(RunMonitor(w.platform(), options), 0);
   EXPECT_TRUE(guardedWorkRan);
   EXPECT_TRUE(trayAtExit);
   const auto lines = w.sim.debug.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "no single-instance guard: the lock folder belongs to another user"),
+                      "No single-instance guard: the lock folder belongs to another user"),
             lines.end());
 }
 
 TEST_F(Scenario, AFailureOfTheGuardedStartUpWorkEndsStartUpBeforeTheStore) {
-  EXPECT_THROW(RunMonitor(w.platform(), [] { throw std::runtime_error("socket taken"); }),
-               std::runtime_error);
+  MonitorOptions options;
+  options.onGuarded = [] { throw std::runtime_error("socket taken"); };
+  EXPECT_THROW(RunMonitor(w.platform(), options), std::runtime_error);
   EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
   EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
   EXPECT_NE(w.sim.instance.Acquire("TKVMONMAIN"), nullptr);  // the guard went with it

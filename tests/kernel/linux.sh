@@ -89,21 +89,17 @@ check "output report reaches the device" 1 "$(uhid_seen vo "output 0a 0a 0b 0c 0
   uhid_stop fc
 fi
 
-# systemd-udevd with the udev rule the tree installs (vendor 4b56); not running at first.
+# systemd-udevd with the udev rule the tree installs, made by kvhid as the installation makes it,
+# from an include list that names the fixtures' vendor (4b56); not running at first.
 # (udevadm control answers "running in chroot, ignoring request" here: its socket tells instead.)
 udevd_running() { [ -S /run/udev/control ]; }
 start_udevd() {
   udevd_running && return
-  rule=$(find "$KV_SRC" -path "$KV_SRC/build*" -prune -o -name '*kvmon.rules.in' -print | head -n 1)
-  # Configured as the build configures it, with the fixtures' vendor ID.
-  local var val subst=()
-  for var in $(grep -o '@[A-Za-z0-9_]*@' "$rule" | sort -u | tr -d @); do
-    val=$(sed -n "s/^$var:[A-Z]*=//p" "$KV_BUILD/CMakeCache.txt" | head -n 1)
-    [ "$var" = KV_MOUSE_VENDOR_ID ] && val=4b56
-    subst+=(-e "s|@$var@|$val|g")
-  done
   mkdir -p /run/udev/rules.d
-  sed "${subst[@]}" "$rule" >/run/udev/rules.d/70-kvmon.rules
+  printf '[IncludeHIDDeviceList]\nid1=HID\\VID_4B56\n' >"$W/udev-config.ini"
+  "$KV_BUILD/tools/kvhid/kvhid" udev-rule --config "$W/udev-config.ini" >/run/udev/rules.d/70-kvmon.rules ||
+    fail "kvhid udev-rule makes the rule"
+  rule="kvhid udev-rule"
   /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1
   wait_for 30 test -S /run/udev/control || fail "systemd-udevd starts"
   info "systemd-udevd running, with ${rule#$KV_SRC/} for vendor 4b56"

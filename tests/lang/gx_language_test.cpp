@@ -249,7 +249,7 @@ TEST_F(Translation, LocaleNamesAndDefaults) {
   EXPECT_EQ(lang.GetOSDefaultLang(), "0804");
   EXPECT_EQ(lang.GetLanguageLongNameByLangID("0407"), "Deutsch");
   EXPECT_EQ(lang.GetLanguageLongNameByShortID("us"), "English");
-  EXPECT_EQ(lang.GetLanguageLongNameByShortID("CH"), "中文(简体)");  // the first "CH" locale
+  EXPECT_EQ(lang.GetLanguageLongNameByShortID("CH"), "中文(简体)");  // not German (Switzerland)
   EXPECT_EQ(lang.GetLanguageLongNameByShortID("XX"), "");
   EXPECT_EQ(lang.GetUserLanguageAbbreviation(), "en");
 }

@@ -73,6 +73,15 @@ TEST(ConfigFileRule, BuildTreeBesideTheExecutableElseUserThenSystem) {
             t / "usr/bin/config.ini");
 }
 
+TEST(LinuxPaths, TheSystemConfigFollowsThePrefixTheProgramWasInstalledWith) {
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/usr/bin/", "/x"), "/etc");
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/usr/local/bin/", "/x"), "/usr/local/etc");
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/opt/kvmon/bin/", "/x"), "/etc/opt/kvmon");
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/home/u/.local/bin/", "/x"), "/home/u/.local/etc");
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/bin/", "/x"), "/etc");
+  EXPECT_EQ(LinuxPaths::InstalledEtcDir("/home/u/kvmon/", "/x"), "/x");
+}
+
 TEST(ShellLaunch, FindsTheConfiguratorUnderItsWindowsOrItsLinuxName) {
   TempDir t;
   const std::string windowsName = t / "KVCFG.EXE";

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -247,6 +249,36 @@ TEST_F(SysfsFixture, InterfacesListEachCollectionWithWindowsStyleIdsAndSkipBadNo
   fs::create_directories(root / "dev");
   Write(root / "dev/hidraw5", "not a device");
   EXPECT_EQ(hid.Open(dev + "#col02", HidOpenMode::Synchronous), nullptr);
+}
+
+TEST_F(SysfsFixture, WhyNotOpenNamesTheNodeAndTellsDeniedAccessFromOtherFailures) {
+  HidrawHid hid(
+      std::make_shared<SysfsHidrawOpener>((root / "sys").string(), (root / "dev").string()));
+  ASSERT_TRUE(hid.Interfaces());
+  const std::string dev = (root / "dev/hidraw5").string();
+  auto why = hid.WhyNotOpen(dev + "#col02");
+  ASSERT_TRUE(why);
+  EXPECT_FALSE(why->accessDenied);
+  EXPECT_EQ(why->detail, dev + ": " + std::strerror(ENOENT));
+  why = hid.WhyNotOpen((root / "dev/hidraw9").string());
+  ASSERT_TRUE(why);
+  EXPECT_NE(why->detail.find("no such HID interface"), std::string::npos) << why->detail;
+
+  fs::create_directories(root / "dev");
+  Write(dev, "");
+  fs::permissions(dev, fs::perms::none);
+  why = hid.WhyNotOpen(dev + "#col01");
+  ASSERT_TRUE(why);
+  if (geteuid() != 0) {  // root opens a file whatever its mode
+    EXPECT_TRUE(why->accessDenied);
+    EXPECT_EQ(why->detail, dev + ": " + std::strerror(EACCES));
+  }
+  // A file that opens but is no hidraw node is not a matter of rights.
+  fs::permissions(dev, fs::perms::owner_read | fs::perms::owner_write);
+  why = hid.WhyNotOpen(dev + "#col01");
+  ASSERT_TRUE(why);
+  EXPECT_FALSE(why->accessDenied);
+  EXPECT_EQ(why->detail, dev + ": does not answer as a hidraw node");
 }
 
 TEST(HidrawInterfaces, PathsOutsideTheDeviceFolderAreRefused) {

@@ -53,6 +53,23 @@ TEST_F(DmStartUp, FirstStartWritesGroupAndAllProfilesRecordsAndFoldersButNoProfi
   EXPECT_EQ(sim.registry.WriteCount(), writes);
 }
 
+TEST_F(DmStartUp, TheOwnersFirstLanguageGoesIntoNewRecordsOnlyAndZeroStaysTheDefault) {
+  EXPECT_EQ(Start()->FAllProfileSettingInfo.CurrentLanguage, 0);
+  ASSERT_TRUE(sim.registry.CreateKey(platform::RootKey::CurrentUser, kv::testing::kStoreKey)
+                  ->DeleteValue("allsettings.pfd"));
+  auto dm = std::make_unique<TDM>(sim.platform(), BYTE{1});
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, 1);
+  EXPECT_EQ(Stored<TALLGAMESINFO>("allsettings.pfd")->CurrentLanguage, 1);
+  // A record that exists keeps its language, whatever the owner would choose.
+  EXPECT_EQ(std::make_unique<TDM>(sim.platform(), BYTE{0})->FAllProfileSettingInfo.CurrentLanguage,
+            1);
+  // A record lost later is rewritten with the owner's choice as well.
+  ASSERT_TRUE(sim.registry.CreateKey(platform::RootKey::CurrentUser, kv::testing::kStoreKey)
+                  ->DeleteValue("allsettings.pfd"));
+  dm->LoadAllProfileInfoFromRegistry();
+  EXPECT_EQ(Stored<TALLGAMESINFO>("allsettings.pfd")->CurrentLanguage, 1);
+}
+
 TEST_F(DmStartUp, StoredProfilesAreLoadedByteForByteAndTheStoredCurrentGameIsSelected) {
   Start();
   auto all = Stored<TALLGAMESINFO>("allsettings.pfd");

@@ -1,5 +1,6 @@
 #include "tools/kvhid/kvhid.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iomanip>
@@ -8,7 +9,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/cli/command_line.h"
+#include "base/strings.h"
 #include "platform/hid_descriptor.h"
+#include "base/path.h"
+#include "profile/dm.h"
+#include "profile/options.h"
 
 namespace kv::tools {
 namespace {
@@ -17,9 +23,6 @@ class BadInput : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-constexpr const char* kUsage =
-    "usage: kvhid list [--json] | describe FILE [--json] | usages FILE REPORT-HEX [--json]";
 
 std::string JsonString(const std::string& s) {
   std::ostringstream o;
@@ -169,39 +172,156 @@ void List(platform::Hid& hid, bool json, std::ostream& out) {
   if (json) out << "]}\n";
 }
 
+// The include list of a config.ini named on the command line.
+class ConfigAt : public platform::Paths {
+ public:
+  explicit ConfigAt(std::string file) : file_(std::move(file)) {}
+  std::string ExecutableDir() override { return ""; }
+  std::string DocumentsDir() override { return ""; }
+  std::string ConfigFile() override { return file_; }
+
+ private:
+  std::string file_;
+};
+
+// Four hex digits of an ID, both letter cases accepted: the kernel names HID devices in upper
+// case, while people (and lsusb) write lower case.
+std::string HexPattern(std::string_view hex) {
+  std::string out;
+  for (char c : hex) {
+    const char lower = AsciiLower(c);
+    if (lower >= 'a' && lower <= 'f')
+      out += std::string("[") + lower + static_cast<char>(lower - 'a' + 'A') + "]";
+    else out += c;
+  }
+  return out;
+}
+
+// The four hex digits after `tag` ("VID_") in a hardware ID, or "".
+std::string IdField(const std::string& id, std::string_view tag) {
+  const std::string upper = AsciiUpper(id);
+  const auto at = upper.find(tag);
+  if (at == std::string::npos || at + tag.size() + 4 > upper.size()) return "";
+  const std::string hex = upper.substr(at + tag.size(), 4);
+  for (char c : hex)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
+  return hex;
+}
+
+void ProbeNode(const std::string& sysPath, std::ostream& out) {
+  std::ifstream in(sysPath + "/device/report_descriptor", std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the report descriptor of " + sysPath);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  platform::descriptor::ReportDescriptor d;
+  try {
+    d = platform::descriptor::ParseReportDescriptor(
+        std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  } catch (const platform::descriptor::DescriptorError&) {
+    return;  // not a device the monitor could use: no property
+  }
+  for (const auto& c : d.collections) {
+    const auto caps = c.Capabilities();
+    if (caps.usagePage == kMouseControlSelector.UsagePage &&
+        caps.usage == kMouseControlSelector.Usage) {
+      out << "KVMON_CONTROL=1\n";
+      return;
+    }
+  }
+}
+
 }  // namespace
 
-int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out,
-             std::ostream& err) {
-  try {
-    std::vector<std::string> words;
-    bool json = false;
-    for (const auto& a : args) {
-      if (a == "--json") json = true;
-      else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
-        throw BadInput("unknown option " + a + "\n" + kUsage);
-      else words.push_back(a);
+std::string UdevRule(const std::vector<std::string>& includeList, const std::string& source,
+                     const std::string& group, const std::string& kvhidPath) {
+  std::ostringstream out;
+  const std::string access = ", TAG+=\"uaccess\", GROUP=\"" + group + "\", MODE=\"0660\"\n";
+  out << "# kvmon: read and write access to the mouse's hidraw nodes, made by `kvhid udev-rule`\n"
+      << "# from " << source << ". The user at the seat gets it (uaccess); members of the group\n"
+      << "# " << group << " get it in any session.\n";
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (const std::string& id : includeList) {
+    const std::string vid = IdField(id, "VID_"), pid = IdField(id, "PID_");
+    if (vid.empty()) {
+      out << "# skipped (no vendor ID): " << id << "\n";
+      continue;
     }
-    if (words.empty()) throw BadInput(kUsage);
-    const std::string& cmd = words[0];
-    if (cmd == "list" && words.size() == 1) {
+    if (std::find(seen.begin(), seen.end(), std::pair(vid, pid)) != seen.end()) continue;
+    seen.emplace_back(vid, pid);
+    const std::string product = pid.empty() ? "*" : HexPattern(pid) + ".*";
+    // 0003: USB, 0005: Bluetooth.
+    for (const char* bus : {"0003", "0005"})
+      out << "SUBSYSTEM==\"hidraw\", KERNELS==\"" << bus << ":" << HexPattern(vid) << ":" << product
+          << "\"" << access;
+  }
+  if (seen.empty()) {
+    // No device named: the monitor opens every interface with its control collection, so the
+    // rule grants access to exactly those, told by their report descriptor.
+    out << "# No device in the include list: every hidraw node with the control collection.\n"
+        << "SUBSYSTEM==\"hidraw\", ACTION!=\"remove\", IMPORT{program}=\"" << kvhidPath
+        << " udev-probe %S%p\"\n"
+        << "SUBSYSTEM==\"hidraw\", ENV{KVMON_CONTROL}==\"1\"" << access;
+  }
+  return out.str();
+}
+
+int RunKvhid(const std::vector<std::string>& args, platform::Hid* hid, std::ostream& out,
+             std::ostream& err, const std::string& configFile, const std::string& selfPath) {
+  CLI::App app("Inspect HID interfaces and report descriptors for kvmon's config.ini", "kvhid");
+  kv::cli::Prepare(app,
+                   "FILE holds a report descriptor in binary or as hex text. Exit status: 0 "
+                   "done, 1 failed, 2 usage error.");
+  app.require_subcommand(1);
+  bool json = false;
+  app.add_flag("--json", json, "Print JSON");
+  app.fallthrough();
+  auto* list = app.add_subcommand("list", "Every present HID interface with its hardware IDs");
+  std::string file, reportHex, sysPath, config = configFile, group = "plugdev";
+  auto* describe = app.add_subcommand("describe", "The top-level collections of a descriptor");
+  describe->add_option("FILE", file, "Report descriptor")->required();
+  auto* usages = app.add_subcommand("usages", "The buttons that are on in an input report");
+  usages->add_option("FILE", file, "Report descriptor")->required();
+  usages->add_option("REPORT-HEX", reportHex, "Input report, report ID first")->required();
+  auto* rule = app.add_subcommand("udev-rule", "The udev rule for the devices config.ini includes");
+  rule->add_option("--config", config, "config.ini to read")->capture_default_str();
+  rule->add_option("--group", group, "Group that gets access in any session")
+      ->capture_default_str();
+  std::string kvhidPath = selfPath;
+  rule->add_option("--kvhid", kvhidPath, "kvhid as the rule runs it (default: this program)");
+  auto* probe = app.add_subcommand(
+      "udev-probe", "Print KVMON_CONTROL=1 for a hidraw node with the control collection");
+  probe->add_option("SYSPATH", sysPath, "The node's sysfs folder")->required();
+  if (auto status = kv::cli::Parse(app, args, out, err)) return *status;
+
+  try {
+    if (list->parsed()) {
       if (!hid || !hid->Available()) throw BadInput("no HID service is available on this machine");
       List(*hid, json, out);
-    } else if (cmd == "describe" && words.size() == 2) {
-      Describe(LoadDescriptor(words[1]), json, out);
-    } else if (cmd == "usages" && words.size() == 3) {
-      const auto d = LoadDescriptor(words[1]);
-      Usages(d, ParseHex(words[2], "REPORT-HEX"), json, out);
-    } else {
-      throw BadInput(kUsage);
+    } else if (describe->parsed()) {
+      Describe(LoadDescriptor(file), json, out);
+    } else if (usages->parsed()) {
+      const auto d = LoadDescriptor(file);
+      std::vector<std::uint8_t> report;
+      try {
+        report = ParseHex(reportHex, "REPORT-HEX");
+      } catch (const BadInput& e) {
+        return kv::cli::ReportUsageError(app, e.what(), err);
+      }
+      Usages(d, report, json, out);
+    } else if (rule->parsed()) {
+      if (config.empty()) throw BadInput("no config.ini: name one with --config");
+      if (!path::FileExists(config)) throw BadInput("cannot read " + config);
+      if (group.empty() || group.find_first_of("\"\\ \t\n") != std::string::npos)
+        return kv::cli::ReportUsageError(app, "the group name \"" + group + "\" is not usable",
+                                         err);
+      ConfigAt paths(config);
+      out << UdevRule(LoadIncludeHIDDeviceList(paths), config, group, kvhidPath);
+    } else if (probe->parsed()) {
+      ProbeNode(sysPath, out);
     }
     return 0;
-  } catch (const BadInput& e) {
-    err << "kvhid: " << e.what() << "\n";
-    return 1;
   } catch (const std::exception& e) {
     err << "kvhid: " << e.what() << "\n";
-    return 2;
+    return 1;
   }
 }
 

@@ -10,9 +10,12 @@
 
 int main(int argc, char** argv) {
   std::unique_ptr<kv::platform::Hid> hid;
+  std::string config, self = "kvhid";
 #ifdef KV_HAVE_NATIVE_HID
   hid = kv::platform::OpenNativeHid();
+  config = kv::platform::NativeConfigFile();
+  self = kv::platform::NativeExecutableDir() + "kvhid";
 #endif
   return kv::tools::RunKvhid(std::vector<std::string>(argv + 1, argv + argc), hid.get(), std::cout,
-                             std::cerr);
+                             std::cerr, config, self);
 }

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/cli/command_line.h"
 #include "base/strings.h"
 #include "base/utf16.h"
 #include "platform/native.h"
 #include "profile/dm.h"
+#include "app/embedded_languages.h"
 #include "app/messages.h"
 
 namespace {
@@ -21,21 +23,17 @@ namespace {
 using kv::TDM;
 using nlohmann::json;
 
-// Bad input: the message is the one line the user sees.
+// Bad input found once the store is open (a profile without storage): one line, status 2.
 class BadInput : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-constexpr const char* kUsage =
-    "usage: kvstore dump [--json] | options [--json] | set-button P B CODE | switch P | "
-    "language N | reset [P]";
-
 int Number(const std::string& text, int lo, int hi, const char* what) {
   const std::optional<std::int32_t> n = kv::ParseInteger(text);
   if (!n || *n < lo || *n > hi)
-    throw BadInput(std::string(what) + " must be a number from " + std::to_string(lo) + " to " +
-                   std::to_string(hi) + ", not \"" + text + "\"");
+    throw kv::cli::UsageError(std::string(what) + " must be a number from " + std::to_string(lo) +
+                              " to " + std::to_string(hi) + ", not \"" + text + "\"");
   return *n;
 }
 
@@ -46,38 +44,46 @@ struct Command {
   int profile = -1, button = -1, code = -1, language = -1;
 };
 
-Command ParseCommand(const std::vector<std::string>& args) {
-  if (args.empty()) throw BadInput(kUsage);
-  Command c;
-  c.name = args[0];
-  const auto expect = [&](std::size_t lo, std::size_t hi) {
-    if (args.size() - 1 < lo || args.size() - 1 > hi)
-      throw BadInput("wrong number of arguments for \"" + c.name + "\"; " + kUsage);
-  };
-  if (c.name == "dump" || c.name == "options") {
-    expect(0, 1);
-    if (args.size() == 2) {
-      if (args[1] != "--json") throw BadInput("unknown option \"" + args[1] + "\"; " + kUsage);
-      c.asJson = true;
+// Numbers are taken as text and checked here, so that "-1" is a value and every range error
+// reads the same.
+std::optional<int> ParseCommand(const std::vector<std::string>& args, Command& c) {
+  CLI::App app("Inspect and edit kvmon's profile store, the way the configurator does", "kvstore");
+  kv::cli::Prepare(app,
+                   "Profiles P are 0..4, buttons B 0..18, function codes 0..38 (28: microphone "
+                   "mute). An edit notifies a running monitor. Exit status: 0 done, 1 failed, 2 "
+                   "usage error.");
+  app.require_subcommand(1);
+  std::string p, b, code, language;
+  auto* dump = app.add_subcommand("dump", "Print the store's records");
+  dump->add_flag("--json", c.asJson, "Print JSON");
+  auto* options = app.add_subcommand("options", "Print the options of config.ini");
+  options->add_flag("--json", c.asJson, "Print JSON");
+  auto* setButton = app.add_subcommand("set-button", "Assign function CODE to button B of P");
+  setButton->add_option("P", p, "Profile")->required();
+  setButton->add_option("B", b, "Button")->required();
+  setButton->add_option("CODE", code, "Function code")->required();
+  auto* switchTo = app.add_subcommand("switch", "Make profile P the current one");
+  switchTo->add_option("P", p, "Profile")->required();
+  auto* lang = app.add_subcommand("language", "Select language N (0 CH, 1 US)");
+  lang->add_option("N", language, "Language index")->required();
+  auto* reset = app.add_subcommand("reset", "Restore profile P (or all five) to its defaults");
+  reset->add_option("P", p, "Profile");
+  if (auto status = kv::cli::Parse(app, args, std::cout, std::cerr)) return status;
+  try {
+    c.name = app.get_subcommands().front()->get_name();
+    if (setButton->parsed()) {
+      c.profile = Number(p, 0, kv::kProfileCount - 1, "the profile");
+      c.button = Number(b, 0, kv::kButtonRecords - 1, "the button");
+      c.code = Number(code, 0, kv::kFunctionCount - 1, "the function code");
+    } else if (switchTo->parsed() || (reset->parsed() && !p.empty())) {
+      c.profile = Number(p, 0, kv::kProfileCount - 1, "the profile");
+    } else if (lang->parsed()) {
+      c.language = Number(language, 0, 255, "the language index");
     }
-  } else if (c.name == "set-button") {
-    expect(3, 3);
-    c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
-    c.button = Number(args[2], 0, kv::kButtonRecords - 1, "the button");
-    c.code = Number(args[3], 0, kv::kFunctionCount - 1, "the function code");
-  } else if (c.name == "switch") {
-    expect(1, 1);
-    c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
-  } else if (c.name == "language") {
-    expect(1, 1);
-    c.language = Number(args[1], 0, 255, "the language index");
-  } else if (c.name == "reset") {
-    expect(0, 1);
-    if (args.size() == 2) c.profile = Number(args[1], 0, kv::kProfileCount - 1, "the profile");
-  } else {
-    throw BadInput("unknown command \"" + c.name + "\"; " + kUsage);
+  } catch (const kv::cli::UsageError& e) {
+    return kv::cli::ReportUsageError(app, e.what(), std::cerr);
   }
-  return c;
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -204,6 +210,15 @@ void PrintOptions(const json& o) {
 // ---------------------------------------------------------------------------------------------
 // Editing
 
+// The manager's SaveBackAllProfileSettingInfo, but with its result: a store that refuses the
+// record (a key the user may only read) is an error here, not a quiet no.
+void SaveAllSettings(TDM& dm) {
+  dm.FAllProfileSettingInfo.CurrentGame = static_cast<kv::WORD>(dm.FProfileIndex);
+  dm.gxProfileAllSettingInfo->Write(&dm.FAllProfileSettingInfo, sizeof dm.FAllProfileSettingInfo);
+  if (!dm.gxProfileAllSettingInfo->SaveStreamToRegistry())
+    throw std::runtime_error("the all-profiles record could not be saved to its registry value");
+}
+
 // Saves one profile's image where the group record says it lives.
 void SaveProfile(TDM& dm, int i) {
   const int storage = dm.FProfileSettingGroup.ProfileSettingList[i].StorageType;
@@ -241,7 +256,9 @@ int Run(const Command& c) {
   std::unique_ptr<kv::platform::NativeCore> core = kv::platform::OpenNativeCore();
   if (const std::string why = kv::ConfigFileProblem(core->paths()); !why.empty())
     std::cerr << "kvstore: " << why << "; the defaults apply\n";
-  TDM dm(core->registry(), core->paths(), core->clock());
+  const auto languageId = core->FirstStartLanguageId();
+  TDM dm(core->registry(), core->paths(), core->clock(),
+         languageId ? static_cast<kv::BYTE>(kv::LanguageForUser(*languageId)) : 0);
   if (!dm.StartupError().empty())
     throw std::runtime_error("the store could not be started: " + dm.StartupError());
 
@@ -267,11 +284,11 @@ int Run(const Command& c) {
     Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile);
   } else if (c.name == "switch") {
     Require(dm.SwitchToProfile(c.profile), "switching the profile");
-    dm.SaveBackAllProfileSettingInfo();
+    SaveAllSettings(dm);
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
   } else if (c.name == "language") {
     dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<kv::BYTE>(c.language);
-    dm.SaveBackAllProfileSettingInfo();
+    SaveAllSettings(dm);
     Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
   } else if (c.name == "reset") {
     const int first = c.profile < 0 ? 0 : c.profile;
@@ -291,12 +308,14 @@ int Run(const Command& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Command c;
+  if (auto status = ParseCommand(std::vector<std::string>(argv + 1, argv + argc), c))
+    return *status;
   try {
-    const Command c = ParseCommand(std::vector<std::string>(argv + 1, argv + argc));
     return Run(c);
   } catch (const BadInput& e) {
     std::cerr << "kvstore: " << e.what() << "\n";
-    return 2;
+    return kv::cli::kUsageStatus;
   } catch (const std::exception& e) {
     std::cerr << "kvstore: " << e.what() << "\n";
     return 1;

@@ -44,10 +44,10 @@ class Kvstore : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  Result Run(const std::string& args) {
+  Result Run(const std::string& args, const std::string& env = "") {
     const fs::path out = root_ / "out", err = root_ / "err";
-    const std::string cmd = "env -u XDG_CONFIG_HOME HOME='" + (root_ / "home").string() +
-                            "' KVMON_REGISTRY='" + Db() + "' '" +
+    const std::string cmd = "env -u XDG_CONFIG_HOME " + env + " HOME='" +
+                            (root_ / "home").string() + "' KVMON_REGISTRY='" + Db() + "' '" +
                             (root_ / "bin" / "kvstore").string() + "' " + args + " >'" +
                             out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(cmd.c_str());
@@ -173,6 +173,22 @@ TEST_F(Kvstore, SwitchLanguageAndResetAreSaved) {
   EXPECT_TRUE(dm->ReadProfileInfo(*p, 0));
   EXPECT_EQ(p->ConfigInfo.ButtonFuncInfo[0].FunctionCode, 0);
   EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 3);
+}
+
+TEST_F(Kvstore, AFirstRunSpeaksTheUsersLanguageAndALaterOneKeepsTheStoredOne) {
+  // LC_ALL wins over LANG, as for every other program.
+  const std::pair<const char*, int> cases[] = {
+      {"LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8", 0}, {"LC_ALL= LC_MESSAGES= LANG=zh_TW.UTF-8", 0},
+      {"LC_ALL= LC_MESSAGES= LANG=zh_HK.UTF-8", 0}, {"LC_ALL= LC_MESSAGES= LANG=en_US.UTF-8", 1},
+      {"LC_ALL= LC_MESSAGES= LANG=de_DE.UTF-8", 1}, {"LC_ALL=C LANG=zh_CN.UTF-8", 1},
+      {"LC_ALL=zh_CN.UTF-8 LANG=en_US.UTF-8", 0},   {"LC_ALL= LC_MESSAGES= LANG=", 1}};
+  for (const auto& [env, language] : cases) {
+    fs::remove(Db());
+    const Result r = Run("dump --json", env);
+    ASSERT_EQ(r.code, 0) << env << ": " << r.err;
+    EXPECT_EQ(json::parse(r.out)["current_language"], language) << env;
+  }
+  EXPECT_EQ(json::parse(Run("dump --json", "LANG=zh_CN.UTF-8").out)["current_language"], 1);
 }
 
 TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {

@@ -2,6 +2,7 @@
 // messages and the ways it ends. Each test starts the monitor from a fresh folder of its own.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <filesystem>
@@ -324,6 +325,38 @@ TEST_F(KvstoreE2e, BadInputWritesNothingAndEditsReachTheRunningMonitor) {
   })) << "ProfileID did not become 3";
   PostMessageW(MonitorWindow(), WM_CLOSE, 0, 0);
   EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+// Replaces the store key's permissions (SDDL).
+void SetStorePermissions(const wchar_t* sddl) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) {
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+  }
+  RegCloseKey(key);
+}
+
+TEST_F(KvstoreE2e, AnEditOfAStoreTheUserMayOnlyReadFailsAndSaysSo) {
+  auto first = RunKvstore(dir_, L"language 1");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->code, 0u) << first->out;
+  SetStorePermissions(L"D:P(A;;KR;;;WD)");  // everyone may read, nobody may write
+  struct Restore {
+    ~Restore() { SetStorePermissions(L"D:P(A;;KA;;;WD)"); }
+  } restore;
+  for (const wchar_t* edit : {L"language 0", L"switch 2", L"set-button 1 0 28", L"reset 1"}) {
+    auto r = RunKvstore(dir_, edit);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->code, 1u) << r->out;
+    EXPECT_NE(r->out.find("kvstore: "), std::string::npos) << r->out;
+    EXPECT_EQ(r->out.find("saved;"), std::string::npos) << r->out;  // no success message
+  }
+  auto all = StoredValue(L"allsettings.pfd");
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->second[kCurrentLanguageOffset], 1);
 }
 #endif
 
