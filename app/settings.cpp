@@ -155,17 +155,14 @@ void SettingsService::SetMuteButton(int profile, int button) {
   for (int b = 0; b < kButtonRecords; ++b) {
     TBUTTONFUNCINFO& record = Button(*info, b);
     if (b == button) {
-      if (record.FunctionCode != kMicMuteFunction) AssignFunction(record, kMicMuteFunction);
+      if (record.FunctionCode != kMicMuteFunction) AssignFunction(record, b, kMicMuteFunction);
     } else if (record.FunctionCode == kMicMuteFunction) {
       record = Button(dm->FDefaultProfileInfo, b);
     }
   }
   if (!dm->SaveBackToProfileInfo(*info, profile))
     throw std::logic_error("the profile cannot be stored");
-  const bool saved = storage == kStorageRegistry
-                         ? dm->FProfileGroup[profile]->SaveStreamToRegistry()
-                         : dm->FProfileGroup[profile]->SaveStreamToFile();
-  if (!saved) throw std::runtime_error(TranslateText("The profile could not be saved."));
+  if (!dm->SaveProfileInfo(profile)) throw std::runtime_error(TranslateText("The profile could not be saved."));
   // The running monitor reloads; the on-board profile it recorded stays as it is.
   const auto id = StoredProfileId(p_, *dm);
   Announce(p_, WM_PROFILE_CHANGED, id ? static_cast<std::intptr_t>(*id) : dm->FProfileIndex);

@@ -59,9 +59,12 @@ std::optional<std::int32_t> ParseInteger(std::string_view s) {
     if (value > 0xFFFFFFFFull) return std::nullopt;
   }
   if (base == 16) {
-    // Hexadecimal spells the 32-bit pattern: $FFFFFFFF is -1.
-    auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-    return negative ? -v : v;
+    // Hexadecimal spells the 32-bit pattern: $FFFFFFFF is -1. A sign negates that pattern in
+    // 32-bit arithmetic, so -$80000000 is -2147483648 (the negation is done unsigned: the
+    // signed negation of that value overflows).
+    auto bits = static_cast<std::uint32_t>(value);
+    if (negative) bits = 0u - bits;
+    return static_cast<std::int32_t>(bits);
   }
   const std::int64_t signed_value =
       negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);

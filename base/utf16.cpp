@@ -142,4 +142,18 @@ void WriteUtf16FieldUtf8(void* field, std::size_t units, std::string_view text) 
   WriteUtf16Field(field, units, Utf8ToUtf16(text));
 }
 
+std::u16string_view Utf16Prefix(std::u16string_view text, std::size_t units) {
+  if (text.size() <= units) return text;
+  std::size_t n = units;
+  if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;  // a lone high surrogate
+  return text.substr(0, n);
+}
+
+bool WriteUtf16FieldTruncated(void* field, std::size_t units, std::u16string_view text) {
+  if (units == 0) return !text.empty();
+  const std::u16string_view kept = Utf16Prefix(text, units - 1);
+  WriteUtf16Field(field, units, kept);
+  return kept.size() != text.size();
+}
+
 }  // namespace kv

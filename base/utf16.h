@@ -33,6 +33,11 @@ std::string ReadUtf16FieldUtf8(const void* field, std::size_t units);
 // needs more than units - 1 code units.
 void WriteUtf16Field(void* field, std::size_t units, std::u16string_view text);
 void WriteUtf16FieldUtf8(void* field, std::size_t units, std::string_view text);
+// As WriteUtf16Field, but a text that does not fit is cut to units - 1 code units (never inside
+// a surrogate pair) and written with its terminator. True when the text was cut.
+bool WriteUtf16FieldTruncated(void* field, std::size_t units, std::u16string_view text);
+// The first `units` code units of `text` at most, never ending inside a surrogate pair.
+std::u16string_view Utf16Prefix(std::u16string_view text, std::size_t units);
 
 // Fixed UTF-16 arrays in records: template forms that take the size from the array.
 template <std::size_t N>

@@ -14,11 +14,12 @@ namespace kv::platform {
 class NativeCore {
  public:
   virtual ~NativeCore() = default;
+  // Throws RegistryError (one sentence for a person) when the settings store cannot be opened.
   virtual Registry& registry() = 0;
   virtual Paths& paths() = 0;
   virtual Clock& clock() = 0;
   virtual DebugOutput& debug() = 0;
-  // nullptr where the platform cannot reach other programs' windows.
+  // nullptr where the platform cannot reach other programs' windows (no session bus, say).
   virtual MessageWindows* windows() = 0;
   // Where nothing but the user's locale can choose the language of a first start (Linux, which
   // has no configurator), that locale's Windows language ID; nullopt where the configurator
@@ -26,7 +27,6 @@ class NativeCore {
   virtual std::optional<std::uint16_t> FirstStartLanguageId() { return std::nullopt; }
 };
 
-// Throws RegistryError (one sentence for a person) when the settings store cannot be opened.
 std::unique_ptr<NativeCore> OpenNativeCore();
 
 }  // namespace kv::platform

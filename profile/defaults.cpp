@@ -2,6 +2,8 @@
 // and the two partial resets of the current profile.
 #include <cstring>
 #include <memory>
+#include <iterator>
+#include <string>
 
 #include "base/path.h"
 #include "base/utf16.h"
@@ -88,21 +90,21 @@ void TDM::WriteGameDefaults(TgxProfile::Stream& AStream, int cpiIndex, BYTE r, B
 
   TBUTTONFUNCINFO* buttons = c.ButtonFuncInfo;
   for (int i = 0; i <= 2; ++i) {
-    SetButton(buttons[i], i, i, 1, kFunctionTable[i].TypeCode);
+    SetButton(buttons[i], i, i, kFunctionKindPlain, kFunctionTable[i].TypeCode);
     buttons[i].ValueCode = i + 1;
   }
   // Button 3 keeps the codes the configurator has always shipped with, not the table's.
-  SetButton(buttons[3], 3, 30, kFunctionKindAuxWords, 25);
+  SetButton(buttons[3], 3, kAuxWordsFunction, kFunctionKindAuxWords, 25);
   buttons[3].ValueCode = 12;
   buttons[3].FuncParam.AuxWord1 = 3;
   buttons[3].FuncParam.AuxWord2 = 1;
   buttons[3].FuncParam.AuxWord3 = 129;
-  SetButton(buttons[4], 4, 33, 1, 10);
+  SetButton(buttons[4], 4, 33, kFunctionKindPlain, 10);
   buttons[4].ValueCode = 14;
-  SetButton(buttons[5], 5, 34, 1, 9);
+  SetButton(buttons[5], 5, 34, kFunctionKindPlain, 9);
   buttons[5].ValueCode = 15;
   for (int i = 6; i <= 17; ++i) {
-    SetButton(buttons[i], i, 5, kFunctionKindKey, 16);
+    SetButton(buttons[i], i, kKeyFunction, kFunctionKindKey, 16);
     buttons[i].ValueCode = 6;
     buttons[i].FuncParam.KeyCode = static_cast<WORD>(i <= 14   ? 49 + (i - 6)
                                                      : i == 15 ? 48
@@ -152,7 +154,7 @@ void TDM::gxProfileTestRestoreToDefault(TgxProfile::Stream& AStream) {
   TMOUSECONFIGINFO& c = p->ConfigInfo;
   c.ButtonCount = 19;
   for (int i = 0; i <= 4; ++i) {
-    SetButton(c.ButtonFuncInfo[i], i, i, 1, kFunctionTable[i].TypeCode);
+    SetButton(c.ButtonFuncInfo[i], i, i, kFunctionKindPlain, kFunctionTable[i].TypeCode);
     c.ButtonFuncInfo[i].ValueCode = i + 1;
   }
   for (int i = 5; i <= 18; ++i) {
@@ -179,19 +181,36 @@ void TDM::gxProfileTestRestoreToDefault(TgxProfile::Stream& AStream) {
 void TDM::gxProfileSettingGroupRestoreToDefault(TgxProfile::Stream& AStream) {
   Image<TProfileSettingGroup> g(AStream);
   const std::string& prefix = FOptionsFromConfigFile.ProfileNamePrefix;
+  const std::u16string prefix16 = Utf8ToUtf16(prefix);
   for (int i = 0; i < kProfileCount; ++i) {
     TPROFILESETTINGINFO& s = g->ProfileSettingList[i];
     const std::string n = std::to_string(i + 1);
     s.ItemFlag = 0;
     s.StorageType = kStorageRegistry;
-    WriteField(s.ProfileFileName, prefix + n + ".pfd");
-    WriteField(s.RegistryFolder, FOptionsFromConfigFile.ProfileRegFolder);
+    // The file name is also the profile's registry value name. A prefix too long for the field
+    // gives way so that the number and ".pfd" stay and the five names stay distinct.
+    const std::string suffix = n + ".pfd";
+    const std::u16string_view namePrefix =
+        Utf16Prefix(prefix16, std::size(s.ProfileFileName) - 1 - suffix.size());
+    const std::string fileName = Utf16ToUtf8(namePrefix) + suffix;
+    // Each text is traced once per record, at its first entry.
+    const bool first = i == 0;
+    if (namePrefix.size() != prefix16.size() && first)
+      Trace("the profile name prefix \"" + prefix + "\" is too long for a profile file name of " +
+            std::to_string(std::size(s.ProfileFileName) - 1) +
+            " characters; the profiles are "
+            "named \"" +
+            fileName + "\" and so on");
+    WriteField(s.ProfileFileName, fileName);
+    WriteText(s.RegistryFolder, std::size(s.RegistryFolder),
+              FOptionsFromConfigFile.ProfileRegFolder, "the registry folder", first);
     const std::string profileFolder = GetPersonalDocumentProfilePath();
-    WriteField(s.ProfileFilePath, profileFolder);
+    WriteText(s.ProfileFilePath, std::size(s.ProfileFilePath), profileFolder, "the profile folder",
+              first);
     // The profile folder already ends with a separator; the stored text keeps both, as the
     // configurator has always written it.
     const std::string macroFolder = profileFolder + path::kSep + prefix + n + "_Macros";
-    WriteField(s.MacroFolder, macroFolder);
+    WriteText(s.MacroFolder, std::size(s.MacroFolder), macroFolder, "the macro folder", first);
     for (const std::string& folder : {profileFolder, macroFolder})
       if (!path::FolderExists(folder) && !path::CreateOneFolder(folder))
         throw ProfileFileError("cannot create the folder \"" + folder + "\"");

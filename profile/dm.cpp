@@ -24,11 +24,15 @@ std::string IndexMessage(const char* what, int index, int limit) {
 }  // namespace
 
 TDM::TDM(platform::Platform& platform, BYTE firstLanguage)
-    : TDM(platform.registry, platform.paths, platform.clock, firstLanguage) {}
+    : TDM(platform.registry, platform.paths, platform.clock, firstLanguage, &platform.debug) {}
 
 TDM::TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock,
-         BYTE firstLanguage)
-    : registry_(registry), paths_(paths), clock_(clock), firstLanguage_(firstLanguage) {
+         BYTE firstLanguage, platform::DebugOutput* debug)
+    : registry_(registry),
+      paths_(paths),
+      clock_(clock),
+      firstLanguage_(firstLanguage),
+      debug_(debug) {
   for (auto* c : {&gxProfileAllSettingInfo, &gxProfileGame1, &gxProfileGame2, &gxProfileGame3,
                   &gxProfileGame4, &gxProfileGame5, &gxProfileSettingGroup, &gxProfileDefaultGame,
                   &gxProfileTest, &gxProfileRecordMacroInfo})
@@ -52,6 +56,12 @@ TDM::TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& 
   };
   gxProfileDefaultGame->OnRestoreToDefault = [this](auto& s) { gxProfileGame1RestoreToDefault(s); };
   gxProfileTest->OnRestoreToDefault = [this](auto& s) { gxProfileTestRestoreToDefault(s); };
+  // Bound before anything can fail: every profile index finds its component, whatever part of
+  // start-up ran.
+  TgxProfile* games[kProfileCount] = {gxProfileGame1.get(), gxProfileGame2.get(),
+                                      gxProfileGame3.get(), gxProfileGame4.get(),
+                                      gxProfileGame5.get()};
+  std::copy(std::begin(games), std::end(games), FProfileGroup);
 
   try {
     DataModuleCreate();
@@ -76,55 +86,90 @@ void TDM::DataModuleCreate() {
   FHidSelector = kMouseControlSelector;
   FProfileGroupIndex = 0;
 
+  // Every component gets its place in the store and its zero image before the first load, so
+  // that a load that fails leaves the records after it reachable by the reload operations.
   {
     const TProfileSettingGroup zero{};
     SetUpRecord(*gxProfileSettingGroup, "ProfileSettingGroup.pfd", &zero, sizeof zero);
   }
-  LoadProfileGroupSettingInfoFromRegistry();
-
   SetUpRecord(*gxProfileAllSettingInfo, "allsettings.pfd", &FAllProfileSettingInfo,
               sizeof FAllProfileSettingInfo);
-  LoadAllProfileInfoFromRegistry();
-
   SetUpRecord(*gxProfileRecordMacroInfo, "RecordRPROFILE.pfd", &FRecordMacroInfo,
               sizeof FRecordMacroInfo);
-
-  TgxProfile* games[kProfileCount] = {gxProfileGame1.get(), gxProfileGame2.get(),
-                                      gxProfileGame3.get(), gxProfileGame4.get(),
-                                      gxProfileGame5.get()};
-  for (int i = 0; i < kProfileCount; ++i) {
-    FProfileGroup[i] = games[i];
-    LoadProfileAtStartUp(i);
+  {
+    const auto zero = std::make_unique<TMouseProfileInfo>();
+    for (TgxProfile* c : FProfileGroup) {
+      c->SetRootKey(RootKey::CurrentUser);
+      c->SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
+      c->Write(zero.get(), kProfileSize);
+    }
   }
+
+  LoadProfileGroupSettingInfoFromRegistry();  // also names the profile components
+  LoadAllProfileInfoFromRegistry();
+  for (int i = 0; i < kProfileCount; ++i) LoadProfileAtStartUp(i);
 
   (void)SwitchToProfile(FAllProfileSettingInfo.CurrentGame);
 }
 
-void TDM::LoadProfileAtStartUp(int i) {
+void TDM::NameProfile(int i) {
   const TPROFILESETTINGINFO& s = FProfileSettingGroup.ProfileSettingList[i];
+  FProfileGroup[i]->SetFileName(ReadField(s.ProfileFileName));
+  FProfileGroup[i]->SetFilePath(ReadField(s.ProfileFilePath));
+}
+
+std::string TDM::ProfileFile(int i) const {
+  const TPROFILESETTINGINFO& s = FProfileSettingGroup.ProfileSettingList[i];
+  const std::string folder = ReadField(s.ProfileFilePath);
+  // No folder names no file: a separator in front of the name would be the file system's root.
+  if (folder.empty()) return "";
+  return path::WithTrailingSep(folder) + ReadField(s.ProfileFileName);
+}
+
+TProfileStorage TDM::ProfileStorage(int AProfileIndex) const {
+  if (!IsProfileIndexInRange(AProfileIndex))
+    throw ProfileRangeError(IndexMessage("profile index", AProfileIndex, kProfileCount));
+  switch (FProfileSettingGroup.ProfileSettingList[AProfileIndex].StorageType) {
+    case kStorageRegistry: return TProfileStorage::Registry;
+    case kStorageFile: return TProfileStorage::File;
+    default: return TProfileStorage::None;
+  }
+}
+
+void TDM::LoadProfileAtStartUp(int i) {
   TgxProfile& c = *FProfileGroup[i];
-  const std::string fileName = ReadField(s.ProfileFileName);
-  const std::string filePath = ReadField(s.ProfileFilePath);
-  c.SetRootKey(RootKey::CurrentUser);
-  c.SetFileName(fileName);
-  c.SetFilePath(filePath);
-  c.SetKeyPath(FOptionsFromConfigFile.ProfileRegFolder);
-  {
-    const auto zero = std::make_unique<TMouseProfileInfo>();
-    c.Write(zero.get(), kProfileSize);
-  }
-  if (s.StorageType == kStorageRegistry) {
-    if (!c.LoadStreamFromRegistry()) c.RestoreToDefault();
-  } else if (s.StorageType == kStorageFile) {
-    const std::string f = path::WithTrailingSep(filePath) + fileName;
-    if (!path::FileExists(f)) {
-      c.RestoreToDefault();
-      (void)c.SaveStreamToFile(f);
-    } else if (!c.LoadStreamFromFile(f)) {
-      c.RestoreToDefault();
-      (void)c.SaveStreamToFile();
+  switch (ProfileStorage(i)) {
+    case TProfileStorage::Registry:
+      if (!c.LoadStreamFromRegistry()) c.RestoreToDefault();
+      break;
+    case TProfileStorage::File: {
+      const std::string f = ProfileFile(i);
+      if (f.empty()) {
+        c.RestoreToDefault();
+      } else if (!path::FileExists(f)) {
+        c.RestoreToDefault();
+        (void)c.SaveStreamToFile(f);
+      } else if (!c.LoadStreamFromFile(f)) {
+        c.RestoreToDefault();
+        (void)c.SaveStreamToFile();
+      }
+      break;
     }
+    case TProfileStorage::None:  // keeps the zero image
+      break;
   }
+}
+
+void TDM::Trace(const std::string& text) {
+  if (debug_) debug_->Write(text);
+}
+
+void TDM::WriteText(char16_t* field, std::size_t units, const std::string& text, const char* what,
+                    bool trace) {
+  if (WriteUtf16FieldTruncated(field, units, Utf8ToUtf16(text)) && trace)
+    Trace(std::string(what) + " \"" + text + "\" is longer than its record field of " +
+          std::to_string(units - 1) + " characters; the store keeps \"" +
+          ReadUtf16FieldUtf8(field, units) + "\"");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -152,6 +197,13 @@ void TDM::LoadProfileGroupSettingInfoFromRegistry() {
                             IndexMessage("group", group, 2));
   FProfileGroupIndex = group;
   FProfileIndex = FProfileSettingGroup.ProfileIndexOfProfileGroup[group];
+  // Start-up names the profiles from the first group record that passes; when start-up ended
+  // before that, the first one that passes later (a record the configurator repaired) does, so
+  // that the reloads which follow find the profiles. Names only: nothing is loaded here.
+  if (!profilesNamed_) {
+    for (int i = 0; i < kProfileCount; ++i) NameProfile(i);
+    profilesNamed_ = true;
+  }
 }
 
 void TDM::LoadAllProfileInfoFromRegistry() {
@@ -314,6 +366,36 @@ void TDM::SaveProfileGroupSettingInfoToRegistry() {
 void TDM::SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo) {
   gxProfileRecordMacroInfo->Write(&ARecordMacroInfo, sizeof ARecordMacroInfo);
   (void)gxProfileRecordMacroInfo->SaveStreamToRegistry();
+}
+
+bool TDM::SaveProfileInfo(int AProfileIndex) {
+  if (!IsProfileIndexInRange(AProfileIndex)) return false;
+  TgxProfile& c = ProfileAt(AProfileIndex);
+  switch (ProfileStorage(AProfileIndex)) {
+    case TProfileStorage::Registry: return c.SaveStreamToRegistry();
+    // Where the group record names the file, as the next start-up will look for it.
+    case TProfileStorage::File: {
+      const std::string f = ProfileFile(AProfileIndex);
+      return !f.empty() && c.SaveStreamToFile(f);
+    }
+    case TProfileStorage::None: return false;
+  }
+  return false;
+}
+
+bool TDM::AssignButtonFunction(int AProfileIndex, int AButton, int AFunctionCode, WORD AKeyCode) {
+  if (!IsProfileIndexInRange(AProfileIndex) || AButton < 0 || AButton >= kButtonRecords ||
+      AFunctionCode < 0 || AFunctionCode >= kFunctionCount)
+    return false;
+  if (FunctionKindOf(AFunctionCode) == kFunctionKindKey && AKeyCode == 0) return false;
+  TgxProfile& c = ProfileAt(AProfileIndex);
+  const auto info = std::make_unique<TMouseProfileInfo>();
+  CopyOut(c, info.get(), kProfileSize);
+  AssignFunction(Button(*info, AButton), AButton, AFunctionCode, AKeyCode);
+  c.Write(info.get(), kProfileSize);
+  if (AProfileIndex == FProfileIndex)
+    AssignFunction(Button(FCurrentProfileInfo, AButton), AButton, AFunctionCode, AKeyCode);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,16 +23,22 @@ struct THidInterfaceSelector {
 // The mouse's vendor-defined control collection.
 inline constexpr THidInterfaceSelector kMouseControlSelector{1, 0xFFA0};
 
+// Where a profile lives, as its entry in the group record says.
+enum class TProfileStorage { Registry, File, None };
+
 class TDM {
  public:
   // Runs the start-up sequence. A stored record that the sequence cannot accept (a group index
   // outside 0 to 1, a store or file error) ends the sequence where it happened; the error is
-  // kept in StartupError() for the owner to report, and the manager stays usable with what was
-  // loaded so far, as it would after a failed first load.
+  // kept in StartupError() for the owner to report. The storage components are bound to their
+  // records before anything can fail, so the manager stays usable with what was loaded so far:
+  // a record that start-up did not reach behaves as a missing one (false results, defaults),
+  // an index outside its range as a range error.
+  // `debug` (optional) hears what the manager had to adjust, such as a text cut to its field.
   // `firstLanguage` is the CurrentLanguage that a default all-profiles record gets: 0 where the
   // configurator chooses the language later, the user's own where nothing else would (Linux).
   TDM(platform::Registry& registry, platform::Paths& paths, platform::Clock& clock,
-      BYTE firstLanguage = 0);
+      BYTE firstLanguage = 0, platform::DebugOutput* debug = nullptr);
   explicit TDM(platform::Platform& platform, BYTE firstLanguage = 0);
   ~TDM();
   TDM(const TDM&) = delete;
@@ -50,6 +56,10 @@ class TDM {
   void LoadRecordMacroInfoFromRegistry();
   [[nodiscard]] bool ReadCurrentProfileInfo();
   [[nodiscard]] bool ReadProfileInfo(TMouseProfileInfo& AProfileInfo, int AProfileIndex);
+
+  // Where profile AProfileIndex is stored (registry value, file, or nowhere); a range error for
+  // an index outside 0 to 4.
+  TProfileStorage ProfileStorage(int AProfileIndex) const;
 
   // Switching: memory only, nothing is saved.
   [[nodiscard]] bool SwitchToProfile(int AProfileIndex);
@@ -78,6 +88,17 @@ class TDM {
   void SaveBackToProfileGroupSettingInfo();
   void SaveProfileGroupSettingInfoToRegistry();
   void SaveBackRecordMacroInfoToRegistry(const TMACROKEYINFO& ARecordMacroInfo);
+  // Saves the image of profile AProfileIndex where its entry of the group record says it lives:
+  // its registry value, or its file (whose folder is created when missing). False for an
+  // invalid index, a profile stored nowhere, or a save the component refused.
+  [[nodiscard]] bool SaveProfileInfo(int AProfileIndex);
+
+  // Assigns function AFunctionCode to button AButton of profile AProfileIndex as the configurator
+  // writes it (see AssignFunction in profile/records.h), in the profile's component and, when it
+  // is the current profile, in FCurrentProfileInfo too. Nothing is saved. False, with nothing
+  // changed, for an invalid profile, button or code, or a key function without a key.
+  [[nodiscard]] bool AssignButtonFunction(int AProfileIndex, int AButton, int AFunctionCode,
+                                          WORD AKeyCode = 0);
 
   // Restoring defaults. Only RestoreProfileSettingGroupToDefault saves.
   void RestoreCurrentProfileInfoToDefault();
@@ -134,7 +155,17 @@ class TDM {
  private:
   void DataModuleCreate();
   void SetUpRecord(TgxProfile& component, const char* valueName, const void* image, int size);
+  // Gives profile i's component the value and file names of its entry in FProfileSettingGroup.
+  void NameProfile(int i);
   void LoadProfileAtStartUp(int i);
+  // The file of profile i as its entry names it: ProfileFilePath, a separator, ProfileFileName;
+  // "" when the entry names no folder.
+  std::string ProfileFile(int i) const;
+  // Writes `text` into a record's text field, cut at the field (terminator kept) when it is too
+  // long; a cut is traced when `trace` is set.
+  void WriteText(char16_t* field, std::size_t units, const std::string& text, const char* what,
+                 bool trace);
+  void Trace(const std::string& text);
   // Storage of a profile; ProfileRangeError for an index outside 0 to 4.
   TgxProfile& ProfileAt(int index);
   void CopyOut(const TgxProfile& component, void* record, int size);
@@ -145,7 +176,10 @@ class TDM {
   platform::Paths& paths_;
   platform::Clock& clock_;
   BYTE firstLanguage_;
+  platform::DebugOutput* debug_;
   std::string startupError_;
+  // Set once the profile components carry the names of a group record that passed its checks.
+  bool profilesNamed_ = false;
 };
 
 }  // namespace kv

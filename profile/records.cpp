@@ -1,5 +1,6 @@
 #include "profile/records.h"
 
+#include <cstring>
 #include <string>
 
 #include "profile/errors.h"
@@ -37,10 +38,42 @@ const TBUTTONFUNCINFO& Button(const TMouseProfileInfo& profile, int b) {
   return Button(const_cast<TMouseProfileInfo&>(profile), b);
 }
 
-void AssignFunction(TBUTTONFUNCINFO& button, int code) {
+BYTE FunctionKindOf(int code) {
+  switch (code) {
+    case kKeyFunction: return kFunctionKindKey;
+    case kMicMuteFunction: return kFunctionKindReportMask;
+    case kAuxWordsFunction: return kFunctionKindAuxWords;
+    default: return kFunctionKindPlain;
+  }
+}
+
+void AssignFunction(TBUTTONFUNCINFO& button, int buttonIndex, int code, WORD keyCode) {
   if (code < 0 || code >= kFunctionCount)
     throw ProfileRangeError("function code " + std::to_string(code) + " is outside 0 to 38");
+  if (buttonIndex < 0 || buttonIndex >= kReportMaskCount)
+    throw ProfileRangeError("button index " + std::to_string(buttonIndex) + " has no report mask");
+  TFUNCPARAM& p = button.FuncParam;
+  p.KeyCode = p.KeyExtended = 0;
+  p.MacroIndex = 0;
+  std::memset(p.ReportMask, 0, sizeof p.ReportMask);
+  p.AuxWord1 = p.AuxWord2 = p.AuxWord3 = 0;
+  const BYTE kind = FunctionKindOf(code);
+  switch (kind) {
+    case kFunctionKindKey: p.KeyCode = keyCode; break;
+    case kFunctionKindReportMask:
+      // The mask with which the device reports the press, so that the host sees it.
+      std::memcpy(p.ReportMask, &kReportMaskTable.Entries[buttonIndex].Bytes[1], 3);
+      break;
+    case kFunctionKindAuxWords:
+      p.AuxWord1 = 3;
+      p.AuxWord2 = 1;
+      p.AuxWord3 = 129;
+      break;
+    default: break;
+  }
+  button.ButtonIndex = static_cast<WORD>(buttonIndex);
   button.FunctionCode = static_cast<WORD>(code);
+  button.FunctionKind = kind;
   button.TypeCode = kFunctionTable[code].TypeCode;
   button.ValueCode = kFunctionTable[code].ValueCode;
 }

@@ -215,9 +215,12 @@ struct TFunctionTableRow {
 };
 
 inline constexpr int kFunctionCount = 39;
-inline constexpr int kMicMuteFunction = 28;  // the one function the host carries out
+inline constexpr int kMicMuteFunction = 28;   // the one function the host carries out
+inline constexpr int kKeyFunction = 5;        // sends a key (KeyCode)
+inline constexpr int kAuxWordsFunction = 30;  // carries AuxWord1 to AuxWord3
 
 // TBUTTONFUNCINFO::FunctionKind: which parameter fields of TFUNCPARAM apply.
+inline constexpr BYTE kFunctionKindPlain = 1;        // no parameter
 inline constexpr BYTE kFunctionKindMacro = 4;        // MacroIndex
 inline constexpr BYTE kFunctionKindKey = 8;          // KeyCode, KeyExtended
 inline constexpr BYTE kFunctionKindReportMask = 11;  // ReportMask
@@ -400,9 +403,17 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
 TBUTTONFUNCINFO& Button(TMouseProfileInfo& profile, int b);
 const TBUTTONFUNCINFO& Button(const TMouseProfileInfo& profile, int b);
 
-// Assigns function `code` (0 to 38) with the table's type and value codes; throws
-// ProfileRangeError for a code outside the table. The parameters are left as they are.
-void AssignFunction(TBUTTONFUNCINFO& button, int code);
+// The FunctionKind that function `code` is written with: the key function (5) carries a key, the
+// microphone mute (28), which the device reports to the host, the button's report mask, function
+// 30 its three words; every other function carries no parameter (kind 1).
+BYTE FunctionKindOf(int code);
+
+// Assigns function `code` (0 to 38) to the record of button `buttonIndex` as the configurator
+// writes it: ButtonIndex, FunctionCode, the table's type and value codes, the function's kind
+// and its parameters (`keyCode` for the key function, the button's report mask, the three words),
+// with the parameter fields of every other kind cleared. The rest of FuncParam is configurator
+// data and keeps its bytes. Throws ProfileRangeError for a code or button outside its table.
+void AssignFunction(TBUTTONFUNCINFO& button, int buttonIndex, int code, WORD keyCode = 0);
 
 // The 24-bit mask of a button record as a number.
 std::uint32_t ReportMaskOf(const TBUTTONFUNCINFO& button);

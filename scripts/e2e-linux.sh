@@ -94,7 +94,21 @@ check "configurator got WM_DEVICE_NOTIFY 9" yes "$(grep -q '^7042 9 0$' "$work/c
 
 # The configurator's WM_PROFILE_CHANGED with lParam 2, through the bus's own tool.
 busctl --user call org.kvmon.window.TKVMONMAIN /org/kvmon/window/TKVMONMAIN org.kvmon.Window Send utx 7035 0 2 >/dev/null
-check "WM_PROFILE_CHANGED writes ProfileID 2" 2 "$("$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1)"
+profile_id() { "$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1; }
+check "WM_PROFILE_CHANGED writes ProfileID 2" 2 "$(profile_id)"
+
+# An edit tells the monitor to reload but leaves the recorded on-board profile alone.
+"$build/tools/kvstore/kvstore" reset 3 >/dev/null
+sleep 1
+check "reset 3 leaves ProfileID 2" 2 "$(profile_id)"
+# A switch makes the running monitor use the new profile: button 5 is bound in profile 1 only.
+"$build/tools/kvstore/kvstore" set-button 1 5 28 >/dev/null
+"$build/tools/kvstore/kvstore" switch 1 >/dev/null
+sleep 1
+"$bin/kvmouse" "$sock" press 5
+wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = yes ]" || true
+check "after switch 1, button 5 of profile 1 mutes" yes "$(mute)"
+check "switch leaves ProfileID 2" 2 "$(profile_id)"
 
 # Idle cost with the virtual mouse open: context switches and resident memory over 10 s.
 if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then

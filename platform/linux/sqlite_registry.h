@@ -16,10 +16,15 @@ namespace kv::platform::linux_ {
 
 class SqliteRegistry : public Registry {
  public:
+  // How long an operation waits for another process (a second opener, a writer) to finish.
+  static constexpr int kBusyTimeoutMs = 5000;
+
   // Opens (creating when absent) the database at `file`, creating its folder. Throws
-  // RegistryError with one clear sentence when the store cannot be opened or is corrupt; an
-  // existing store is never reset.
-  explicit SqliteRegistry(std::string file);
+  // RegistryError with one clear sentence that says what happened (the disk is full, the file is
+  // read-only, locked, corrupt, or not a store of ours); an existing store is never reset, and
+  // nothing is written to a file before it is known to be a kvmon store. Two processes that
+  // create the same new store at once both succeed: the second waits for the first.
+  explicit SqliteRegistry(std::string file, int busyTimeoutMs = kBusyTimeoutMs);
   ~SqliteRegistry() override;
   SqliteRegistry(const SqliteRegistry&) = delete;
   SqliteRegistry& operator=(const SqliteRegistry&) = delete;
@@ -36,7 +41,10 @@ class SqliteRegistry : public Registry {
  private:
   class Key;
   friend class Key;
-  [[noreturn]] void Fail(const std::string& what) const;
+  // Throws RegistryError: `what`, the file, and what SQLite's result `rc` means for a person.
+  [[noreturn]] void Fail(int rc, const std::string& what) const;
+  std::string Describe(int rc) const;
+  void Exec(const char* sql, const char* what);
   std::int64_t KeyId(RootKey root, const std::string& path, bool create);
 
   std::string file_;

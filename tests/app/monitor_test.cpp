@@ -1,6 +1,7 @@
 // The main window's stages and handlers, driven directly on the sim platform.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -217,6 +218,34 @@ TEST_F(Monitor, AFailingReloadIsTracedAndTheLoopGoesOn) {
   const auto lines = w.sim.debug.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find("reload failed"), std::string::npos) << lines.back();
+}
+
+TEST_F(Monitor, AfterAStartUpErrorTheRepairedStoreIsFollowedAndNothingCrashes) {
+  BindButton(0, 28);
+  w.audio.AddCaptureDevice("mic");
+  // A group record selecting group 2 ends the store's start-up early.
+  const auto setGroup = [&](std::int32_t group) {
+    const std::string folder = "software\\kvtest";
+    auto v =
+        w.sim.registry.Value(kv::platform::RootKey::CurrentUser, folder, "ProfileSettingGroup.pfd");
+    ASSERT_TRUE(v && v->data.size() == sizeof(TProfileSettingGroup));
+    std::memcpy(v->data.data(), &group, sizeof group);
+    w.sim.registry.SetRawValue(kv::platform::RootKey::CurrentUser, folder,
+                               "ProfileSettingGroup.pfd", 3, v->data);
+  };
+  setGroup(2);
+  Start();
+  ASSERT_NE(dm->StartupError(), "");
+  Report(7, {1, 0, 0, 0, 0, 0, 0});
+  w.sim.loop.RunPending();
+  EXPECT_EQ(w.audio.Muted("mic"), false) << "no profile was loaded";
+  // The configurator repairs the record and tells the monitor.
+  setGroup(0);
+  w.windows.Post(main->Handle(), {WM_PROFILE_CHANGED, 0, 0});
+  w.sim.loop.RunPending();
+  Report(7, {1, 0, 0, 0, 0, 0, 0});
+  w.sim.loop.RunPending();
+  EXPECT_EQ(w.audio.Muted("mic"), true) << "the repaired store's binding does not count";
 }
 
 TEST_F(Monitor, FirstStartShowsTheChineseMenuAndKeepsTheTitles) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "base/path.h"
 #include "base/strings.h"
@@ -41,6 +44,20 @@ TEST(Utf16Field, TextMustLeaveRoomForItsTerminatorAndNeverOverflows) {
   EXPECT_EQ(kv::ReadUtf16FieldUtf8(full, 3), "z");
 }
 
+TEST(Utf16Field, ATruncatingWriteCutsAtTheFieldAndNeverSplitsASurrogatePair) {
+  char16_t field[5];
+  std::fill(std::begin(field), std::end(field), u'#');
+  EXPECT_FALSE(kv::WriteUtf16FieldTruncated(field, 5, u"abcd"));
+  EXPECT_EQ(kv::ReadUtf16Field(field, 5), u"abcd");
+  EXPECT_TRUE(kv::WriteUtf16FieldTruncated(field, 5, u"abcdef"));
+  EXPECT_EQ(kv::ReadUtf16Field(field, 5), u"abcd");
+  EXPECT_EQ(field[4], 0) << "the terminator stays";
+  // The pair at units 3 and 4 would be split by a cut at 4: both go.
+  EXPECT_TRUE(kv::WriteUtf16FieldTruncated(field, 5, u"abc\U0001F5B1"));
+  EXPECT_EQ(kv::ReadUtf16Field(field, 5), u"abc");
+  EXPECT_EQ(kv::Utf16Prefix(u"ab\U0001F5B1", 4), u"ab\U0001F5B1");
+}
+
 TEST(Strings, IntegersInDecimalAndBothHexForms) {
   EXPECT_EQ(kv::ParseInteger("0x10"), 16);
   EXPECT_EQ(kv::ParseInteger("0X1f"), 31);
@@ -53,6 +70,13 @@ TEST(Strings, IntegersInDecimalAndBothHexForms) {
   EXPECT_EQ(kv::ParseInteger("12a"), std::nullopt);
   EXPECT_EQ(kv::ParseInteger("4294967296"), std::nullopt);
   EXPECT_EQ(kv::ParseInteger("2147483648"), std::nullopt);
+  // The ends of the range, both spellings; a minus sign negates the hexadecimal bit pattern.
+  EXPECT_EQ(kv::ParseInteger("-2147483648"), INT32_MIN);
+  EXPECT_EQ(kv::ParseInteger("-2147483649"), std::nullopt);
+  EXPECT_EQ(kv::ParseInteger("-$80000000"), INT32_MIN);
+  EXPECT_EQ(kv::ParseInteger("-0x80000000"), INT32_MIN);
+  EXPECT_EQ(kv::ParseInteger("-$FFFFFFFF"), 1);
+  EXPECT_EQ(kv::ParseInteger("$7FFFFFFF"), INT32_MAX);
 }
 
 TEST(Path, FoldersKeepOneTrailingSeparatorAndSplitAtTheLast) {

@@ -6,6 +6,8 @@
 
 #include "platform/sim/sim_registry.h"
 #ifdef KV_HAVE_LINUX_CORE
+#include <stdlib.h>
+
 #include "platform/linux/sqlite_registry.h"
 #endif
 #ifdef KV_HAVE_WIN32_CORE
@@ -21,12 +23,16 @@ struct SimStore {
 };
 
 #ifdef KV_HAVE_LINUX_CORE
+// A folder of its own that no other test process can be given (mkdtemp), so parallel runs never
+// share a store.
+std::filesystem::path UniqueTempFolder() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "kvreg-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  return tmpl;
+}
+
 struct SqliteStore {
-  SqliteStore()
-      : dir(std::filesystem::temp_directory_path() /
-            ("kvreg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this)))),
-        registry((std::filesystem::create_directories(dir), (dir / "registry.db").string())) {}
+  SqliteStore() : dir(UniqueTempFolder()), registry((dir / "registry.db").string()) {}
   ~SqliteStore() { std::filesystem::remove_all(dir); }
   std::filesystem::path dir;
   linux_::SqliteRegistry registry;

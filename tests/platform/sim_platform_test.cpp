@@ -80,8 +80,15 @@ TEST(SimLoop, RunAndWaitRunsOnTheMainThreadAndQuitReleasesWaiters) {
   while (!started) std::this_thread::yield();
   p.loop.Quit(0);
   late.join();
-  EXPECT_FALSE(p.loop.RunAndWait([] {}) && !p.loop.IsMainThread());
-  (void)second;
+  EXPECT_FALSE(second) << "a waiter the loop never served was not released with false";
+  // After Quit another thread's task is refused without running; the main thread's runs at once.
+  bool ranLate = false, third = true;
+  std::thread([&] { third = p.loop.RunAndWait([&] { ranLate = true; }); }).join();
+  EXPECT_FALSE(third);
+  EXPECT_FALSE(ranLate);
+  bool ranOnMain = false;
+  EXPECT_TRUE(p.loop.RunAndWait([&] { ranOnMain = true; }));
+  EXPECT_TRUE(ranOnMain);
 }
 
 TEST(SimLoop, RunReturnsTheQuitCodeAndAdvancesIdleTimeWhenAsked) {

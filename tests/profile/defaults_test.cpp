@@ -155,12 +155,52 @@ TEST_F(Defaults, GroupRecordNamesFilesAndMacroFoldersFromTheOptions) {
   EXPECT_EQ(g.ProfileIndexOfProfileGroup[1], 1);
 }
 
-TEST_F(Defaults, APrefixTooLongForTheNameFieldIsAnErrorAndTheRecordStaysUntouched) {
-  std::ofstream(sim.paths.ConfigFile())
-      << "[options]\nprofilePrefix=" << std::string(16, 'P') << "\n";
+TEST_F(Defaults, APrefixTooLongForTheNameFieldGivesWaySoTheNamesStayDistinct) {
+  // 17 units of prefix, "1.pfd" and the terminator do not fit 21 units: the prefix is cut.
+  std::ofstream(sim.paths.ConfigFile()) << "[options]\nprofilePrefix=P ; not a comment\n";
   auto dm = Start();
-  EXPECT_NE(dm->StartupError(), "");
-  EXPECT_FALSE(Value("ProfileSettingGroup.pfd"));
+  ASSERT_EQ(dm->StartupError(), "");
+  auto g = Stored<TProfileSettingGroup>("ProfileSettingGroup.pfd");
+  ASSERT_TRUE(g);
+  for (int i = 0; i < kProfileCount; ++i) {
+    const TPROFILESETTINGINFO& s = g->ProfileSettingList[i];
+    EXPECT_EQ(ReadField(s.ProfileFileName), "P ; not a comme" + std::to_string(i + 1) + ".pfd");
+    // The macro folder's field has room for the whole prefix.
+    EXPECT_NE(ReadField(s.MacroFolder).find("P ; not a comment" + std::to_string(i + 1)),
+              std::string::npos);
+  }
+  const auto lines = sim.debug.Lines();
+  ASSERT_EQ(lines.size(), 1u) << "one trace per group record written";
+  EXPECT_NE(lines[0].find("P ; not a comme1.pfd"), std::string::npos) << lines[0];
+
+  // A prefix that fills the field on its own keeps only what leaves room for number and type; a
+  // surrogate pair is never split.
+  std::ofstream(sim.paths.ConfigFile())
+      << "[options]\nprofilePrefix=" << std::string(14, 'Q') << "\xF0\x9F\x96\xB1x\n";
+  dm->FOptionsFromConfigFile = LoadOptionsFromConfigFile(sim.paths);
+  dm->RestoreProfileSettingGroupToDefault();
+  g = Stored<TProfileSettingGroup>("ProfileSettingGroup.pfd");
+  EXPECT_EQ(ReadField(g->ProfileSettingList[4].ProfileFileName), std::string(14, 'Q') + "5.pfd");
+}
+
+TEST_F(Defaults, AFolderTextTooLongForItsFieldIsCutAtTheFieldAndTraced) {
+  std::ofstream(sim.paths.ConfigFile())
+      << "[options]\nProfileRegFolder=" << std::string(1100, 'R') << "\n";
+  auto dm = Start();
+  ASSERT_EQ(dm->StartupError(), "");
+  EXPECT_EQ(dm->FOptionsFromConfigFile.ProfileRegFolder.size(), 1109u) << "the key uses all of it";
+  const auto& g = dm->FProfileSettingGroup;
+  ASSERT_TRUE(sim.registry.Value(platform::RootKey::CurrentUser,
+                                 dm->FOptionsFromConfigFile.ProfileRegFolder,
+                                 "ProfileSettingGroup.pfd"));
+  for (const TPROFILESETTINGINFO& s : g.ProfileSettingList) {
+    EXPECT_EQ(ReadField(s.RegistryFolder),
+              dm->FOptionsFromConfigFile.ProfileRegFolder.substr(0, 1023));
+    EXPECT_EQ(s.RegistryFolder[1023], 0);
+  }
+  const auto lines = sim.debug.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("registry folder"), std::string::npos) << lines[0];
 }
 
 TEST_F(Defaults, PartialResetsChangeOnlyTheirFieldsOfTheWorkingCopy) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "base/path.h"
 #include "base/utf16.h"
@@ -96,10 +97,20 @@ TEST_F(DmStartUp, AFileProfileWhoseFileIsMissingGetsItsDefaultsWrittenThere) {
   WriteField(group->ProfileSettingList[2].ProfileFilePath, folder);
   WriteField(group->ProfileSettingList[2].ProfileFileName, "three.pfd");
   group->ProfileSettingList[4].StorageType = 7;  // neither registry nor file
+  // A file entry without a folder: defaults in memory, no file at the root or anywhere else.
+  const std::string stray = "kvnf" + std::to_string(std::random_device{}() % 1000000) + ".pfd";
+  group->ProfileSettingList[3].StorageType = 1;
+  WriteField(group->ProfileSettingList[3].ProfileFilePath, "");
+  WriteField(group->ProfileSettingList[3].ProfileFileName, stray);
   Plant("ProfileSettingGroup.pfd", *group);
 
   auto dm = Start();
   ASSERT_EQ(dm->StartupError(), "");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path("/") / stray));
+  EXPECT_FALSE(std::filesystem::exists(stray));
+  EXPECT_EQ(dm->gxProfileGame4->MemoryStream().at(offsetof(TMouseProfileInfo, ConfigInfo) +
+                                                  offsetof(TMOUSECONFIGINFO, CurrentCPIIndex)),
+            3);
   const std::string file = path::Join(folder, "three.pfd");
   ASSERT_TRUE(path::FileExists(file));
   EXPECT_EQ(std::filesystem::file_size(file), sizeof(TMouseProfileInfo));
@@ -115,17 +126,79 @@ TEST_F(DmStartUp, AFileProfileWhoseFileIsMissingGetsItsDefaultsWrittenThere) {
   EXPECT_EQ(again->gxProfileGame3->MemoryStream().size(), sizeof(TMouseProfileInfo) + 4);
 }
 
-TEST_F(DmStartUp, AStoredGroupOutsideZeroToOneIsReportedAndEndsStartUp) {
-  Start();
-  auto group = Stored<TProfileSettingGroup>("ProfileSettingGroup.pfd");
-  group->CurrentProfileGroup = 2;
-  Plant("ProfileSettingGroup.pfd", *group);
-  sim.registry.SetRawValue(platform::RootKey::CurrentUser, kv::testing::kStoreKey,
-                           "allsettings.pfd", 3, {});
+// A store whose group record selects group 2, with a stored profile 0 and CurrentGame 3, so that
+// every later start-up step, had it run, would leave a trace.
+struct DmAfterStartUpError : Store {
+  std::unique_ptr<TMouseProfileInfo> profile0 = std::make_unique<TMouseProfileInfo>();
+  void SetUp() override {
+    Start();
+    auto all = Stored<TALLGAMESINFO>("allsettings.pfd");
+    all->CurrentGame = 3;
+    all->CurrentLanguage = 4;
+    Plant("allsettings.pfd", *all);
+    Button(*profile0, 0).FunctionCode = 28;
+    profile0->ConfigInfo.ButtonCount = 18;
+    Plant("Profile1.pfd", *profile0);
+    SetStoredGroup(2);
+  }
+  void SetStoredGroup(int group) {
+    auto g = Stored<TProfileSettingGroup>("ProfileSettingGroup.pfd");
+    g->CurrentProfileGroup = group;
+    Plant("ProfileSettingGroup.pfd", *g);
+  }
+};
+
+TEST_F(DmAfterStartUpError, AStoredGroupOutsideZeroToOneIsReportedAndEndsStartUp) {
   auto dm = Start();
   EXPECT_NE(dm->StartupError().find("group 2"), std::string::npos) << dm->StartupError();
-  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 0) << "later steps were skipped";
+  // Steps 5 to 8 did not run: nothing loaded, no profile named, nothing switched.
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 0) << "the all-profiles record was loaded";
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, 0);
+  EXPECT_EQ(dm->gxProfileGame1->FileName(), "");
+  EXPECT_EQ(dm->FProfileIndex, 0);
   EXPECT_THROW(dm->LoadProfileGroupSettingInfoFromRegistry(), ProfileRangeError);
+}
+
+TEST_F(DmAfterStartUpError, EveryOperationBehavesAsOnAStoreWithoutTheRecordsItDidNotReach) {
+  auto dm = Start();
+  ASSERT_NE(dm->StartupError(), "");
+  const auto writes = sim.registry.WriteCount();
+  // Profiles: zero images behind every index, unnamed, so loads and saves are soft failures.
+  EXPECT_TRUE(dm->SwitchToProfile(1));
+  EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ButtonCount, 0);
+  EXPECT_FALSE(dm->LoadCurrentProfileInfoFromRegistry());
+  EXPECT_FALSE(dm->LoadProfileInfoFromRegistry(4));
+  EXPECT_TRUE(dm->SaveProfileInfoToRegistry(2)) << "true also when the save did not happen";
+  dm->SaveBackAllProfileInfoToRegistry();
+  dm->SaveBackAllProfileInfoToFile();
+  EXPECT_FALSE(dm->SaveProfileInfo(0));
+  EXPECT_TRUE(dm->GetAllProfilesMacroIndexList().empty());
+  dm->FCurrentProfileInfo.ConfigInfo.ButtonCount = 7;
+  dm->SaveBackToCurrentProfileInfo();
+  EXPECT_TRUE(dm->IsProfileChanged(1));
+  EXPECT_EQ(sim.registry.WriteCount(), writes) << "an unnamed profile reached the store";
+  dm->RestoreAllProfileInfoToDefault();
+  EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.ButtonCount, 18);
+  // Index errors stay range errors.
+  dm->FProfileIndex = 9;
+  EXPECT_THROW((void)dm->ReadCurrentProfileInfo(), ProfileRangeError);
+  EXPECT_THROW(dm->SaveCurrentProfileInfoToFile(), ProfileRangeError);
+  EXPECT_FALSE(dm->SwitchToProfileGroup(2));
+  // The records start-up did not reach still load from their own values.
+  dm->LoadAllProfileInfoFromRegistry();
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentLanguage, 4);
+}
+
+TEST_F(DmAfterStartUpError, ARepairedGroupRecordIsFollowedByTheMonitorsReload) {
+  auto dm = Start();
+  ASSERT_NE(dm->StartupError(), "");
+  SetStoredGroup(0);
+  dm->LoadProfileGroupSettingInfoFromRegistry();
+  dm->LoadAllProfileInfoFromRegistry();
+  EXPECT_TRUE(dm->LoadCurrentProfileInfoFromRegistry());
+  EXPECT_EQ(dm->FProfileIndex, 0);
+  EXPECT_EQ(std::memcmp(&dm->FCurrentProfileInfo, profile0.get(), sizeof *profile0), 0);
+  EXPECT_EQ(dm->gxProfileGame5->FileName(), "Profile5.pfd");
 }
 
 TEST_F(DmStartUp, AForeignValueWhereARecordShouldBeIsReportedNotOverwritten) {
@@ -134,6 +207,10 @@ TEST_F(DmStartUp, AForeignValueWhereARecordShouldBeIsReportedNotOverwritten) {
   auto dm = Start();
   EXPECT_NE(dm->StartupError().find("not binary"), std::string::npos) << dm->StartupError();
   EXPECT_EQ(Value("ProfileSettingGroup.pfd")->rawType, 1u);
+  // The manager stays usable: switching finds a profile behind every index.
+  EXPECT_TRUE(dm->SwitchToProfile(3));
+  EXPECT_EQ(dm->FAllProfileSettingInfo.CurrentGame, 3);
+  EXPECT_FALSE(dm->SaveProfileInfo(3));
 }
 
 TEST_F(DmOperations, MonitorReloadSequenceFollowsTheConfiguratorsWrites) {

@@ -124,11 +124,24 @@ TEST_F(GxProfile, BeforeEventsCanCancelAndAfterEventsFollowOnlySuccess) {
   EXPECT_FALSE(kv::path::FileExists(file));
   EXPECT_EQ(calls, (std::vector<std::string>{"save-reg", "save-file", "save-file"}));
 
+  // Loads that would succeed are cancelled too, and the image keeps its bytes.
+  sim.registry.SetRawValue(RootKey::CurrentUser, kKey, "Profile1.pfd", 3, {'r', 'e', 'g'});
+  { std::ofstream(file, std::ios::binary) << "file"; }
+  calls.clear();
+  EXPECT_FALSE(p.LoadStreamFromRegistry());
+  EXPECT_FALSE(p.LoadStreamFromFile());
+  EXPECT_FALSE(p.LoadStreamFromFile(file));
+  EXPECT_EQ(p.MemoryStream(), (Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"load-reg", "load-file", "load-file"}));
+
   allow = true;
   calls.clear();
+  EXPECT_TRUE(p.LoadStreamFromRegistry());
+  EXPECT_EQ(p.MemoryStream(), (Bytes{'r', 'e', 'g'}));
   EXPECT_TRUE(p.SaveStreamToFile());
   EXPECT_TRUE(p.LoadStreamFromFile(file));
-  EXPECT_EQ(calls, (std::vector<std::string>{"save-file", "after", "load-file", "after"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"load-reg", "after", "save-file", "after", "load-file",
+                                             "after"}));
 }
 
 TEST_F(GxProfile, FilePathTakesOnlyExistingFoldersAndKeepsATrailingSeparator) {
@@ -149,6 +162,11 @@ TEST_F(GxProfile, FileSavesReplaceTheTargetWholeAndLoadsReadItBack) {
   ASSERT_TRUE(p.SaveStreamToFile());
   EXPECT_EQ(FileBytes(file), image);
   EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+  // A temporary file left by a save that was killed goes with the next save.
+  { std::ofstream(file + ".tmp", std::ios::binary) << std::string(70000, 't'); }
+  ASSERT_TRUE(p.SaveStreamToFile());
+  EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+  EXPECT_EQ(FileBytes(file), image);
 
   TgxProfile q{sim.registry};
   q.Write("zz", 2);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "base/path.h"
 #include "base/utf16.h"
@@ -97,6 +99,62 @@ TEST_F(Maintenance, RestoringProfilesSetsTheirFlagsAndRefreshesOnlyTheCurrentOne
   dm->RestoreAllProfileInfoToDefault();
   for (int i = 0; i < kProfileCount; ++i) EXPECT_TRUE(dm->IsProfileChanged(i));
   EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.CurrentCPIIndex, 0);
+}
+
+TEST_F(Maintenance, AProfileIsSavedWhereItsGroupEntrySaysItLives) {
+  auto dm = Start();
+  TProfileSettingGroup& g = dm->FProfileSettingGroup;
+  const std::string folder = path::Join(sim.paths.DocumentsDir(), "moved");
+  g.ProfileSettingList[1].StorageType = kStorageFile;
+  WriteField(g.ProfileSettingList[1].ProfileFilePath, folder);
+  g.ProfileSettingList[2].StorageType = 9;
+  EXPECT_EQ(dm->ProfileStorage(0), TProfileStorage::Registry);
+  EXPECT_EQ(dm->ProfileStorage(1), TProfileStorage::File);
+  EXPECT_EQ(dm->ProfileStorage(2), TProfileStorage::None);
+  EXPECT_THROW(dm->ProfileStorage(5), ProfileRangeError);
+
+  EXPECT_TRUE(dm->SaveProfileInfo(0));
+  EXPECT_TRUE(Value("Profile1.pfd"));
+  // The file goes where the entry names it (its folder made), not to the registry.
+  EXPECT_TRUE(dm->SaveProfileInfo(1));
+  EXPECT_FALSE(Value("Profile2.pfd"));
+  EXPECT_EQ(std::filesystem::file_size(path::Join(folder, "Profile2.pfd")),
+            sizeof(TMouseProfileInfo));
+  const auto writes = sim.registry.WriteCount();
+  EXPECT_FALSE(dm->SaveProfileInfo(2));
+  EXPECT_FALSE(dm->SaveProfileInfo(-1));
+  EXPECT_EQ(sim.registry.WriteCount(), writes);
+  // A file entry without a folder names no file (not one at the file system's root).
+  WriteField(g.ProfileSettingList[1].ProfileFilePath, "");
+  EXPECT_FALSE(dm->SaveProfileInfo(1));
+}
+
+TEST_F(Maintenance, AssigningAButtonFunctionEditsTheProfileAndTheWorkingCopyWhenCurrent) {
+  auto dm = Start();
+  dm->FCurrentProfileInfo.ConfigInfo.PointerSpeed = 77;  // an unsaved edit that must survive
+  EXPECT_TRUE(dm->AssignButtonFunction(0, 4, kMicMuteFunction));
+  EXPECT_TRUE(dm->AssignButtonFunction(3, 6, kKeyFunction, 65));
+  const TBUTTONFUNCINFO& cur = Button(dm->FCurrentProfileInfo, 4);
+  EXPECT_EQ(cur.FunctionCode, 28);
+  EXPECT_EQ(cur.FunctionKind, kFunctionKindReportMask);
+  EXPECT_EQ(dm->FCurrentProfileInfo.ConfigInfo.PointerSpeed, 77);
+  auto p = std::make_unique<TMouseProfileInfo>();
+  ASSERT_TRUE(dm->ReadProfileInfo(*p, 0));
+  EXPECT_EQ(std::memcmp(&Button(*p, 4), &cur, sizeof cur), 0);
+  ASSERT_TRUE(dm->ReadProfileInfo(*p, 3));
+  EXPECT_EQ(Button(*p, 6).FuncParam.KeyCode, 65);
+  EXPECT_EQ(Button(dm->FCurrentProfileInfo, 6).FuncParam.KeyCode, 49) << "profile 3 is not current";
+  EXPECT_FALSE(Value("Profile1.pfd")) << "nothing is saved";
+  EXPECT_FALSE(dm->IsProfileChanged(0));
+
+  // Refused, with nothing changed: bad profile, button or code, or a key function without a key.
+  ASSERT_TRUE(dm->ReadProfileInfo(*p, 1));
+  for (auto [profile, button, code, key] : {std::tuple{5, 0, 0, 0}, std::tuple{1, 19, 0, 0},
+                                            std::tuple{1, 0, 39, 0}, std::tuple{1, 0, 5, 0}})
+    EXPECT_FALSE(dm->AssignButtonFunction(profile, button, code, static_cast<WORD>(key)));
+  auto after = std::make_unique<TMouseProfileInfo>();
+  ASSERT_TRUE(dm->ReadProfileInfo(*after, 1));
+  EXPECT_EQ(std::memcmp(p.get(), after.get(), sizeof *p), 0);
 }
 
 TEST_F(Maintenance, RestoringTheGroupRecordSavesItButLeavesTheWorkingCopy) {

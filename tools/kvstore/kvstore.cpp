@@ -41,7 +41,7 @@ int Number(const std::string& text, int lo, int hi, const char* what) {
 struct Command {
   std::string name;
   bool asJson = false;
-  int profile = -1, button = -1, code = -1, language = -1;
+  int profile = -1, button = -1, code = -1, key = 0, language = -1;
 };
 
 // Numbers are taken as text and checked here, so that "-1" is a value and every range error
@@ -53,7 +53,7 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command& c
                    "mute). An edit notifies a running monitor. Exit status: 0 done, 1 failed, 2 "
                    "usage error.");
   app.require_subcommand(1);
-  std::string p, b, code, language;
+  std::string p, b, code, key, language;
   auto* dump = app.add_subcommand("dump", "Print the store's records");
   dump->add_flag("--json", c.asJson, "Print JSON");
   auto* options = app.add_subcommand("options", "Print the options of config.ini");
@@ -62,6 +62,7 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command& c
   setButton->add_option("P", p, "Profile")->required();
   setButton->add_option("B", b, "Button")->required();
   setButton->add_option("CODE", code, "Function code")->required();
+  setButton->add_option("KEY", key, "Virtual-key code that a key function sends (1..254)");
   auto* switchTo = app.add_subcommand("switch", "Make profile P the current one");
   switchTo->add_option("P", p, "Profile")->required();
   auto* lang = app.add_subcommand("language", "Select language N (0 CH, 1 US)");
@@ -75,6 +76,14 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command& c
       c.profile = Number(p, 0, kv::kProfileCount - 1, "the profile");
       c.button = Number(b, 0, kv::kButtonRecords - 1, "the button");
       c.code = Number(code, 0, kv::kFunctionCount - 1, "the function code");
+      // The key function is written with the key it sends; no other function takes one.
+      const bool keyFunction = kv::FunctionKindOf(c.code) == kv::kFunctionKindKey;
+      if (keyFunction && key.empty())
+        throw kv::cli::UsageError("function " + std::to_string(c.code) +
+                                  " sends a key: give its virtual-key code (1 to 254) as KEY");
+      if (!keyFunction && !key.empty())
+        throw kv::cli::UsageError("function " + std::to_string(c.code) + " takes no KEY");
+      if (keyFunction) c.key = Number(key, 1, 254, "the key code");
     } else if (switchTo->parsed() || (reset->parsed() && !p.empty())) {
       c.profile = Number(p, 0, kv::kProfileCount - 1, "the profile");
     } else if (lang->parsed()) {
@@ -110,6 +119,15 @@ std::string JsonText(const json& j) {
   return j.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
+const char* StorageName(kv::TProfileStorage storage) {
+  switch (storage) {
+    case kv::TProfileStorage::Registry: return "registry";
+    case kv::TProfileStorage::File: return "file";
+    case kv::TProfileStorage::None: break;
+  }
+  return "none";
+}
+
 json ProfileJson(TDM& dm, int i) {
   auto p = std::make_unique<kv::TMouseProfileInfo>();
   Require(dm.ReadProfileInfo(*p, i), "reading profile " + std::to_string(i));
@@ -125,6 +143,7 @@ json ProfileJson(TDM& dm, int i) {
   for (const kv::TCPISTATE& l : c.CPIState) cpi.push_back({l.CPIX, l.CPIY, l.CPIEnabled});
   return {{"index", i},
           {"storage_type", s.StorageType},
+          {"storage", StorageName(dm.ProfileStorage(i))},
           {"file_name", kv::ReadField(s.ProfileFileName)},
           {"file_path", kv::ReadField(s.ProfileFilePath)},
           {"file_version", p->ProfileHeader.FFileVersion},
@@ -160,11 +179,10 @@ void PrintDump(const json& d) {
             << "language            " << d["current_language"] << "\n"
             << "profile group       " << d["current_profile_group"] << " (groups select profiles "
             << d["profile_index_of_group"][0] << " and " << d["profile_index_of_group"][1] << ")\n";
-  static const char* kStorage[] = {"registry", "file"};
   for (const json& p : d["profiles"]) {
-    const int st = p["storage_type"];
+    const std::string storage = p["storage"];
     std::cout << "\nprofile " << p["index"] << ": " << p["file_name"].get<std::string>() << " in "
-              << (st <= 1 ? kStorage[st] : "no storage") << ", version " << p["file_version"]
+              << (storage == "none" ? "no storage" : storage) << ", version " << p["file_version"]
               << ", " << p["button_count"] << " buttons, report rate " << p["report_rate"]
               << ", CPI level " << p["current_cpi_index"] << " of " << p["cpi_level"] << ", LED "
               << p["led"].dump() << "\n";
@@ -178,19 +196,21 @@ void PrintDump(const json& d) {
   }
 }
 
-json OptionsJson(const TDM& dm, kv::platform::Paths& paths) {
+// What config.ini says, read as the store's start-up reads it; the store itself is not opened.
+json OptionsJson(kv::platform::Paths& paths) {
+  const kv::TOptionsFromConfigFile o = kv::LoadOptionsFromConfigFile(paths);
+  const kv::TOtherConfig other = kv::LoadOtherConfig(paths);
   json help = json::array();
-  for (const auto& [name, value] : dm.FOtherConfig.HelpFile) help.push_back({name, value});
+  for (const auto& [name, value] : other.HelpFile) help.push_back({name, value});
   json devices = json::array();
   for (const std::string& id : kv::LoadIncludeHIDDeviceList(paths)) devices.push_back(id);
-  const kv::TOptionsFromConfigFile& o = dm.FOptionsFromConfigFile;
   return {{"config_file", paths.ConfigFile()},
           {"profile_reg_folder", o.ProfileRegFolder},
           {"profile_folder", o.ProfileFolder},
           {"profile_name_prefix", o.ProfileNamePrefix},
           {"profile_macro_folder", o.ProfileMacroFolder},
-          {"no_logo", dm.FOtherConfig.Nologo},
-          {"official_website", dm.FOtherConfig.OfficialWebsite},
+          {"no_logo", other.Nologo},
+          {"official_website", other.OfficialWebsite},
           {"help_files", help},
           {"include_hid_devices", devices}};
 }
@@ -219,27 +239,18 @@ void SaveAllSettings(TDM& dm) {
     throw std::runtime_error("the all-profiles record could not be saved to its registry value");
 }
 
-// Saves one profile's image where the group record says it lives.
-void SaveProfile(TDM& dm, int i) {
-  const int storage = dm.FProfileSettingGroup.ProfileSettingList[i].StorageType;
-  bool saved = false;
-  if (storage == 0) {
-    saved = dm.FProfileGroup[i]->SaveStreamToRegistry();
-  } else if (storage == 1) {
-    saved = dm.FProfileGroup[i]->SaveStreamToFile();
-  } else {
-    throw BadInput("profile " + std::to_string(i) + " has no storage (storage type " +
-                   std::to_string(storage) + ")");
-  }
-  if (!saved)
-    throw std::runtime_error("profile " + std::to_string(i) + " could not be saved to its " +
-                             (storage == 0 ? "registry value" : "file"));
+// The profile number that WM_PROFILE_CHANGED asks the monitor to record as "ProfileID": the one
+// recorded now, so that an edit leaves it as it is, or the store's current profile when none is
+// recorded yet.
+std::intptr_t ActiveProfile(kv::platform::Registry& registry, const TDM& dm) {
+  if (const auto id = ProfileId(registry, dm)) return static_cast<std::int32_t>(*id);
+  return dm.FProfileIndex;
 }
 
 void Notify(kv::platform::MessageWindows* windows, std::uint32_t msg, std::intptr_t lParam) {
   if (!windows) {
-    std::cerr << "kvstore: saved, but could not notify the monitor: this platform cannot reach "
-                 "its window\n";
+    std::cerr << "kvstore: saved, but could not notify the monitor: no other program's window "
+                 "can be reached from here\n";
     return;
   }
   const kv::platform::WindowHandle monitor = windows->Find(kv::kMonitorWindowClass);
@@ -252,13 +263,41 @@ void Notify(kv::platform::MessageWindows* windows, std::uint32_t msg, std::intpt
   }
 }
 
+// Profiles that an edit must save: every one must have a storage before anything changes.
+void RequireStorage(const TDM& dm, int first, int last) {
+  for (int i = first; i <= last; ++i)
+    if (dm.ProfileStorage(i) == kv::TProfileStorage::None)
+      throw BadInput("profile " + std::to_string(i) + " has no storage (storage type " +
+                     std::to_string(dm.FProfileSettingGroup.ProfileSettingList[i].StorageType) +
+                     ")");
+}
+
+void SaveProfile(TDM& dm, int i) {
+  if (!dm.SaveProfileInfo(i))
+    throw std::runtime_error("profile " + std::to_string(i) + " could not be saved");
+}
+
+// The profile manager's traces (a text cut to its record field, say) are news for the user.
+class StderrNotes : public kv::platform::DebugOutput {
+ public:
+  void Write(std::string_view text) override { std::cerr << "kvstore: note: " << text << "\n"; }
+};
+
 int Run(const Command& c) {
   std::unique_ptr<kv::platform::NativeCore> core = kv::platform::OpenNativeCore();
   if (const std::string why = kv::ConfigFileProblem(core->paths()); !why.empty())
     std::cerr << "kvstore: " << why << "; the defaults apply\n";
+  if (c.name == "options") {
+    const json o = OptionsJson(core->paths());
+    if (c.asJson) std::cout << JsonText(o) << "\n";
+    else PrintOptions(o);
+    return 0;
+  }
+
+  StderrNotes notes;
   const auto languageId = core->FirstStartLanguageId();
   TDM dm(core->registry(), core->paths(), core->clock(),
-         languageId ? static_cast<kv::BYTE>(kv::LanguageForUser(*languageId)) : 0);
+         languageId ? static_cast<kv::BYTE>(kv::LanguageForUser(*languageId)) : 0, &notes);
   if (!dm.StartupError().empty())
     throw std::runtime_error("the store could not be started: " + dm.StartupError());
 
@@ -266,26 +305,20 @@ int Run(const Command& c) {
     const json d = DumpJson(dm, core->registry());
     if (c.asJson) std::cout << JsonText(d) << "\n";
     else PrintDump(d);
-  } else if (c.name == "options") {
-    const json o = OptionsJson(dm, core->paths());
-    if (c.asJson) std::cout << JsonText(o) << "\n";
-    else PrintOptions(o);
   } else if (c.name == "set-button") {
-    // Only the three codes change: every other byte of the profile is written back as read.
-    const int storage = dm.FProfileSettingGroup.ProfileSettingList[c.profile].StorageType;
-    if (storage > 1)
-      throw BadInput("profile " + std::to_string(c.profile) + " has no storage (storage type " +
-                     std::to_string(storage) + ")");
-    auto info = std::make_unique<kv::TMouseProfileInfo>();
-    Require(dm.ReadProfileInfo(*info, c.profile), "reading the profile");
-    kv::AssignFunction(kv::Button(*info, c.button), c.code);
-    Require(dm.SaveBackToProfileInfo(*info, c.profile), "storing the profile");
+    RequireStorage(dm, c.profile, c.profile);
+    Require(dm.AssignButtonFunction(c.profile, c.button, c.code, static_cast<kv::WORD>(c.key)),
+            "assigning the function");
     SaveProfile(dm, c.profile);
-    Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile);
+    Notify(core->windows(), kv::WM_PROFILE_CHANGED, ActiveProfile(core->registry(), dm));
   } else if (c.name == "switch") {
+    // The monitor reloads the profile that the current group selects, so the group selects the
+    // new profile; the all-profiles record names it as the current one.
+    dm.FProfileSettingGroup.ProfileIndexOfProfileGroup[dm.FProfileGroupIndex] = c.profile;
     Require(dm.SwitchToProfile(c.profile), "switching the profile");
+    dm.SaveProfileGroupSettingInfoToRegistry();
     SaveAllSettings(dm);
-    Notify(core->windows(), kv::WM_GLOBAL_SETTINGS_CHANGED, 0);
+    Notify(core->windows(), kv::WM_PROFILE_CHANGED, ActiveProfile(core->registry(), dm));
   } else if (c.name == "language") {
     dm.FAllProfileSettingInfo.CurrentLanguage = static_cast<kv::BYTE>(c.language);
     SaveAllSettings(dm);
@@ -293,14 +326,12 @@ int Run(const Command& c) {
   } else if (c.name == "reset") {
     const int first = c.profile < 0 ? 0 : c.profile;
     const int last = c.profile < 0 ? kv::kProfileCount - 1 : c.profile;
-    for (int i = first; i <= last; ++i)
-      if (dm.FProfileSettingGroup.ProfileSettingList[i].StorageType > 1)
-        throw BadInput("profile " + std::to_string(i) + " has no storage");
+    RequireStorage(dm, first, last);
     for (int i = first; i <= last; ++i) {
       Require(dm.RestoreProfileInfoToDefault(i), "resetting profile " + std::to_string(i));
       SaveProfile(dm, i);
     }
-    Notify(core->windows(), kv::WM_PROFILE_CHANGED, c.profile < 0 ? dm.FProfileIndex : c.profile);
+    Notify(core->windows(), kv::WM_PROFILE_CHANGED, ActiveProfile(core->registry(), dm));
   }
   return 0;
 }

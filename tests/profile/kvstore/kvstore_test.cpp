@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +15,7 @@
 #include "platform/sim/sim_loop.h"
 #include "profile/dm.h"
 #include "app/messages.h"
+#include "linux/test_env.h"
 
 namespace {
 
@@ -42,12 +47,49 @@ class Kvstore : public ::testing::Test {
     fs::create_directories(root_ / "home");
     fs::copy_file(KVSTORE_BINARY, root_ / "bin" / "kvstore");
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override {
+    if (monitor_ > 0) {
+      kill(monitor_, SIGTERM);
+      waitpid(monitor_, nullptr, 0);
+    }
+    fs::remove_all(root_);
+  }
+
+  // The tool reaches other programs over this bus: none unless a test starts a private one.
+  std::string bus_ = "unix:path=/nonexistent/kvstore-test-bus";
+
+  // A private session bus with a stand-in monitor window that writes what reaches it to a file.
+  void StartMonitor() {
+    std::string why;
+    bus_ = kv::test::PrivateBusAddress(&why);
+    ASSERT_NE(bus_, "") << why;
+    monitor_ = fork();
+    if (monitor_ == 0) {
+      setenv("DBUS_SESSION_BUS_ADDRESS", bus_.c_str(), 1);
+      freopen((root_ / "monitor.out").c_str(), "w", stdout);
+      execl(KV_FAKE_WINDOW, KV_FAKE_WINDOW, kv::kMonitorWindowClass, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_TRUE(WaitForMonitorLine("ready")) << "the stand-in monitor did not start";
+  }
+  // Waits (up to 10 s) until the stand-in monitor has printed `line`.
+  bool WaitForMonitorLine(const std::string& line) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::istringstream in(Slurp(root_ / "monitor.out"));
+      for (std::string l; std::getline(in, l);)
+        if (l == line) return true;
+      usleep(20'000);
+    }
+    return false;
+  }
+  std::string MonitorHeard() { return Slurp(root_ / "monitor.out"); }
 
   Result Run(const std::string& args, const std::string& env = "") {
     const fs::path out = root_ / "out", err = root_ / "err";
     const std::string cmd = "env -u XDG_CONFIG_HOME " + env + " HOME='" +
-                            (root_ / "home").string() + "' KVMON_REGISTRY='" + Db() + "' '" +
+                            (root_ / "home").string() + "' DBUS_SESSION_BUS_ADDRESS='" + bus_ +
+                            "' KVMON_REGISTRY='" + Db() + "' '" +
                             (root_ / "bin" / "kvstore").string() + "' " + args + " >'" +
                             out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(cmd.c_str());
@@ -76,6 +118,7 @@ class Kvstore : public ::testing::Test {
   std::string StoreBytes() { return fs::exists(Db()) ? Slurp(Db()) : ""; }
 
   fs::path root_;
+  pid_t monitor_ = -1;
   std::unique_ptr<kv::platform::linux_::SqliteRegistry> registry_;
   std::unique_ptr<ToolPaths> paths_;
   kv::platform::sim::SimClock clock_;
@@ -112,46 +155,110 @@ TEST_F(Kvstore, FirstDumpCreatesTheDefaultsAndReportsTheWholeStoreAsJson) {
   EXPECT_NE(Run("dump").out.find("Profile4.pfd"), std::string::npos);
 }
 
-TEST_F(Kvstore, SetButtonChangesOnlyThatButtonsCodesAndSaysTheMonitorWasNotNotified) {
+TEST_F(Kvstore, SetButtonWritesTheFunctionAsTheConfiguratorWouldAndNothingElse) {
   ASSERT_EQ(Run("dump").code, 0);
   auto before = std::make_unique<kv::TMouseProfileInfo>();
   {
     auto dm = StartStore();
-    // Give profile 2 bytes the tool does not interpret, stored in the registry.
+    // Give profile 2 bytes the tool does not interpret, stored in the registry; button 7 holds
+    // the key function 5 with its key.
     auto p = std::make_unique<kv::TMouseProfileInfo>();
     EXPECT_TRUE(dm->ReadProfileInfo(*p, 2));
     p->ConfigInfo.ApplicationList[7] = 0x42;
-    p->ConfigInfo.ButtonFuncInfo[5].Reserved4164[2] = 0x99;
-    p->ConfigInfo.ButtonFuncInfo[5].FuncParam.MacroIndex = 1234;
+    p->ConfigInfo.ButtonFuncInfo[7].Reserved4164[2] = 0x99;
+    p->ConfigInfo.ButtonFuncInfo[7].FuncParam.Data1112[5] = 0x66;
     p->OtherConfig[3] = 0x11;
     EXPECT_TRUE(dm->SaveBackToProfileInfo(*p, 2));
     EXPECT_TRUE(dm->SaveProfileInfoToRegistry(2));
     *before = *p;
     CloseStore();
   }
-  const Result r = Run("set-button 2 5 28");
+  const Result r = Run("set-button 2 7 28");
   ASSERT_EQ(r.code, 0) << r.err;
-  // No monitor runs here: either the platform cannot reach windows at all, or it finds none.
-  EXPECT_TRUE(r.err.find("could not notify the monitor") != std::string::npos ||
-              r.out.find("the monitor is not running") != std::string::npos)
-      << r.out << r.err;
+  // No bus reaches a monitor from here, and the tool says so rather than claim a notice.
+  EXPECT_NE(r.err.find("could not notify the monitor"), std::string::npos) << r.out << r.err;
 
   auto dm = StartStore();
   auto after = std::make_unique<kv::TMouseProfileInfo>();
   EXPECT_TRUE(dm->ReadProfileInfo(*after, 2));
-  kv::TBUTTONFUNCINFO& b = after->ConfigInfo.ButtonFuncInfo[5];
+  kv::TBUTTONFUNCINFO& b = after->ConfigInfo.ButtonFuncInfo[7];
   EXPECT_EQ(b.FunctionCode, 28);
   EXPECT_EQ(b.TypeCode, 19);
   EXPECT_EQ(b.ValueCode, 1008);
-  // The place of the other-configuration record is stored as zeros; put it and the three
-  // changed fields back: the rest must be identical byte for byte.
+  EXPECT_EQ(b.FunctionKind, kv::kFunctionKindReportMask);
+  EXPECT_EQ(kv::ReportMaskOf(b), 1u << 7);
+  EXPECT_EQ(b.FuncParam.KeyCode, 0) << "the old function's key stayed";
+  // The function's record as AssignFunction writes it, the place of the other-configuration
+  // record stored as zeros; every other byte as it was.
+  kv::TBUTTONFUNCINFO expected = before->ConfigInfo.ButtonFuncInfo[7];
+  kv::AssignFunction(expected, 7, 28);
+  EXPECT_EQ(std::memcmp(&b, &expected, sizeof b), 0);
+  before->ConfigInfo.ButtonFuncInfo[7] = expected;
   EXPECT_EQ(after->OtherConfig[3], 0);
   after->OtherConfig[3] = before->OtherConfig[3];
-  const kv::TBUTTONFUNCINFO& old = before->ConfigInfo.ButtonFuncInfo[5];
-  b.FunctionCode = old.FunctionCode;
-  b.TypeCode = old.TypeCode;
-  b.ValueCode = old.ValueCode;
   EXPECT_EQ(std::memcmp(before.get(), after.get(), sizeof *after), 0);
+  CloseStore();
+
+  // The key function needs its key, and only it takes one.
+  EXPECT_EQ(Run("set-button 2 7 5").code, 2);
+  EXPECT_EQ(Run("set-button 2 7 28 65").code, 2);
+  ASSERT_EQ(Run("set-button 2 7 5 65").code, 0);
+  dm = StartStore();
+  EXPECT_TRUE(dm->ReadProfileInfo(*after, 2));
+  EXPECT_EQ(after->ConfigInfo.ButtonFuncInfo[7].FunctionKind, kv::kFunctionKindKey);
+  EXPECT_EQ(after->ConfigInfo.ButtonFuncInfo[7].FuncParam.KeyCode, 65);
+  EXPECT_EQ(kv::ReportMaskOf(after->ConfigInfo.ButtonFuncInfo[7]), 0u);
+}
+
+TEST_F(Kvstore, EditsTellARunningMonitorWithoutChangingTheRecordedOnBoardProfile) {
+  StartMonitor();
+  // Before any on-board switch is recorded the active profile is the store's current one.
+  Result r = Run("set-button 0 3 28");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "saved; the monitor was notified\n") << r.err;
+  EXPECT_TRUE(WaitForMonitorLine("7035 0 0")) << MonitorHeard();
+
+  // The mouse is on on-board profile 4: edits and resets say 4 again, so "ProfileID" stays.
+  {
+    auto dm = StartStore();
+    registry_
+        ->CreateKey(kv::platform::RootKey::CurrentUser, dm->FOptionsFromConfigFile.ProfileRegFolder)
+        ->SetDword("ProfileID", 4);
+    CloseStore();
+  }
+  ASSERT_EQ(Run("reset 3").code, 0);
+  EXPECT_TRUE(WaitForMonitorLine("7035 0 4")) << MonitorHeard();
+  ASSERT_EQ(Run("set-button 1 2 12").code, 0);
+  ASSERT_EQ(Run("language 1").code, 0);
+  EXPECT_TRUE(WaitForMonitorLine("7037 0 0")) << MonitorHeard();
+  EXPECT_EQ(MonitorHeard().find("7035 0 3"), std::string::npos) << "a reset of 3 named 3";
+  EXPECT_EQ(MonitorHeard().find("7035 0 1"), std::string::npos) << "an edit of 1 named 1";
+  EXPECT_EQ(json::parse(Run("dump --json").out)["profile_id"], 4);
+}
+
+TEST_F(Kvstore, SwitchMakesTheReloadingMonitorFollow) {
+  StartMonitor();
+  ASSERT_EQ(Run("switch 3").code, 0);
+  // WM_PROFILE_CHANGED is the message on which the monitor reloads its current profile.
+  EXPECT_TRUE(WaitForMonitorLine("7035 0 3")) << MonitorHeard();
+  // The monitor's reload takes the profile its current group selects.
+  auto monitor = StartStore();
+  monitor->LoadProfileGroupSettingInfoFromRegistry();
+  monitor->LoadAllProfileInfoFromRegistry();
+  (void)monitor->LoadCurrentProfileInfoFromRegistry();
+  EXPECT_EQ(monitor->FProfileIndex, 3);
+  EXPECT_EQ(monitor->FAllProfileSettingInfo.CurrentGame, 3);
+  EXPECT_EQ(monitor->FCurrentProfileInfo.ConfigInfo.CurrentCPIIndex, 3) << "profile 3's defaults";
+}
+
+TEST_F(Kvstore, WithABusButNoMonitorTheEditIsSavedAndSaysSo) {
+  StartMonitor();
+  kill(monitor_, SIGTERM);
+  waitpid(monitor_, nullptr, 0);
+  monitor_ = -1;
+  const Result r = Run("language 1");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "saved; the monitor is not running\n");
 }
 
 TEST_F(Kvstore, SwitchLanguageAndResetAreSaved) {
@@ -205,8 +312,26 @@ TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {
   const std::string corrupt = StoreBytes();
   const Result r = Run("set-button 0 0 1");
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("corrupt"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not an SQLite database"), std::string::npos) << r.err;
   EXPECT_EQ(StoreBytes(), corrupt);
+}
+
+TEST_F(Kvstore, APrefixTooLongForItsFieldCostsNoProfilesAndOptionsNeedNoStore) {
+  WriteConfig("[options]\nprofilePrefix=P ; not a comment\n");
+  const Result o = Run("options --json");
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(json::parse(o.out)["profile_name_prefix"], "P ; not a comment");
+  EXPECT_FALSE(fs::exists(Db())) << "options opened the store";
+
+  const Result d = Run("dump --json");
+  ASSERT_EQ(d.code, 0) << d.err;
+  EXPECT_NE(d.err.find("P ; not a comme1.pfd"), std::string::npos) << "the cut is said: " << d.err;
+  const json dump = json::parse(d.out);
+  for (int i = 0; i < kv::kProfileCount; ++i)
+    EXPECT_EQ(dump["profiles"][i]["file_name"], "P ; not a comme" + std::to_string(i + 1) + ".pfd");
+  // The profiles are the user's: an edit is saved and read back.
+  ASSERT_EQ(Run("set-button 4 0 28").code, 0);
+  EXPECT_EQ(json::parse(Run("dump --json").out)["profiles"][4]["buttons"][0]["function_code"], 28);
 }
 
 TEST_F(Kvstore, OptionsComeFromTheConfigBesideTheTool) {

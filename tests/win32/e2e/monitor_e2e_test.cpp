@@ -312,17 +312,23 @@ TEST_F(KvstoreE2e, BadInputWritesNothingAndEditsReachTheRunningMonitor) {
   ASSERT_TRUE(all && all->second.size() == 30954u);
   EXPECT_EQ(all->second[kCurrentLanguageOffset], 1);
 
-  // A running monitor hears a reset of profile 3 as "profile 3 changed" and records it.
+  // A running monitor hears a reset of profile 3 as a change to reload; the on-board profile it
+  // records ("ProfileID", here 2 from an earlier switch of the mouse) stays what it was.
   Monitor monitor(exe_);
   ASSERT_TRUE(WaitFor([] { return MonitorWindow() != nullptr; }));
+  PostMessageW(MonitorWindow(), kProfileChanged, 0, 2);
+  const auto profileIdIs = [](BYTE id) {
+    auto v = StoredValue(L"ProfileID");
+    return v && v->first == REG_DWORD && v->second == std::vector<BYTE>{id, 0, 0, 0};
+  };
+  ASSERT_TRUE(WaitFor([&] { return profileIdIs(2); })) << "ProfileID did not become 2";
   auto reset = RunKvstore(dir_, L"reset 3");
   ASSERT_TRUE(reset);
   EXPECT_EQ(reset->code, 0u) << reset->out;
   EXPECT_NE(reset->out.find("the monitor was notified"), std::string::npos) << reset->out;
-  EXPECT_TRUE(WaitFor([] {
-    auto v = StoredValue(L"ProfileID");
-    return v && v->first == REG_DWORD && v->second == std::vector<BYTE>{3, 0, 0, 0};
-  })) << "ProfileID did not become 3";
+  // A notice naming profile 3 would be recorded well within this time.
+  EXPECT_FALSE(WaitFor([&] { return profileIdIs(3); }, 2s)) << "the reset changed ProfileID";
+  EXPECT_TRUE(profileIdIs(2));
   PostMessageW(MonitorWindow(), WM_CLOSE, 0, 0);
   EXPECT_EQ(monitor.WaitExit(20000), std::optional<DWORD>(0));
 }
