@@ -385,9 +385,11 @@ void TKVMonMain::ShowConfigurator() {
   if (!started && OnOpenSettings) OnOpenSettings();
 }
 
-void TKVMonMain::Exit1Click() {
-  if (auto cfg = FindConfiguratorWindow()) p_.windows.Post(cfg, {WM_MONITOR_EXIT, 0, 0});
-  p_.loop.Quit(0);
+void TKVMonMain::Exit1Click() { ExitMonitor(p_.windows, p_.loop); }
+
+void ExitMonitor(platform::MessageWindows& windows, platform::EventLoop& loop) {
+  if (auto cfg = windows.Find(kConfiguratorWindowClass)) windows.Post(cfg, {WM_MONITOR_EXIT, 0, 0});
+  loop.Quit(0);
 }
 
 void TKVMonMain::About1Click() {
@@ -418,8 +420,12 @@ int RunMonitor(platform::Platform& platform, const MonitorOptions& options) {
   if (!guard) return 0;
   if (const std::string why = ConfigFileProblem(platform.paths); !why.empty())
     platform.debug.Write("options: " + why + "; the defaults apply");
+  if (options.onGuarded) options.onGuarded();
   auto dm = std::make_unique<TDM>(platform, options.firstLanguage);
   auto main = std::make_unique<TKVMonMain>(platform, *dm);
+  // A second copy could now start beside this one: the user hears it with the other problems.
+  if (const std::string problem = guard->Problem(); !problem.empty())
+    main->ReportProblem("lock", TranslateText("No single-instance guard:") + " " + problem);
   if (!dm->StartupError().empty())
     main->ReportProblem(
         "store", TranslateText("The profile store cannot be read:") + " " + dm->StartupError());

@@ -46,6 +46,10 @@ struct MonitorOptions {
   // CurrentLanguage of the all-profiles record that a first start writes (see TDM): 0 where the
   // configurator chooses the language, the user's (LanguageForUser) where kvmon is all there is.
   std::uint8_t firstLanguage = 0;
+  // Runs once the instance guard is held (or could not be made at all), before anything else:
+  // what a second copy must not touch, such as a socket to listen on, is made there. An
+  // exception from it ends start-up.
+  std::function<void()> onGuarded;
   // Runs once the main window exists, before the loop starts (the entry point hooks its own
   // services in, such as the settings window).
   std::function<void(TKVMonMain&, TDM&)> onCreated;
@@ -54,6 +58,11 @@ struct MonitorOptions {
 // Runs the monitor until Exit. A second instance returns 0 at once, showing and changing
 // nothing. Must be called on the platform's main thread.
 int RunMonitor(platform::Platform& platform, const MonitorOptions& options = {});
+
+// The orderly end shared by the tray's Exit, the end of the session and termination signals:
+// the configurator is told (WM_MONITOR_EXIT, posted) and the message loop ends with status 0,
+// after which the read threads stop and everything is torn down in order.
+void ExitMonitor(platform::MessageWindows& windows, platform::EventLoop& loop);
 
 // A one-shot or repeating timer component on the event loop.
 class TTimer : public Component {

@@ -162,7 +162,8 @@ void SettingsService::SetMuteButton(int profile, int button) {
   }
   if (!dm->SaveBackToProfileInfo(*info, profile))
     throw std::logic_error("the profile cannot be stored");
-  if (!dm->SaveProfileInfo(profile)) throw std::runtime_error(TranslateText("The profile could not be saved."));
+  if (!dm->SaveProfileInfo(profile))
+    throw std::runtime_error(TranslateText("The profile could not be saved."));
   // The running monitor reloads; the on-board profile it recorded stays as it is.
   const auto id = StoredProfileId(p_, *dm);
   Announce(p_, WM_PROFILE_CHANGED, id ? static_cast<std::intptr_t>(*id) : dm->FProfileIndex);

@@ -171,12 +171,16 @@ class MessageWindows {
 class InstanceGuard {
  public:
   virtual ~InstanceGuard() = default;  // releases the name
+  // Empty when the guard holds the name. Otherwise the guard could not be made (the name's lock
+  // or mutex could not be created) and this says why: the process runs without a guard.
+  virtual std::string Problem() const { return ""; }
 };
 
 class SingleInstance {
  public:
   virtual ~SingleInstance() = default;
-  // nullptr when another process (or another guard) already holds the name.
+  // nullptr only when another process (or another guard) already holds the name. A guard that
+  // cannot be made at all comes back with its Problem() set, so that start-up goes on unguarded.
   virtual std::unique_ptr<InstanceGuard> Acquire(std::string_view name) = 0;
 };
 

@@ -97,7 +97,8 @@ dbus-monitor --session "type='method_call',interface='org.freedesktop.Notificati
 pids+=($!)
 notifications() { grep -c 'member=Notify' "$work/notify.log" || true; }
 
-"$bin/kv_fake_configurator" >"$work/cfg.out" 2>&1 &
+# The configurator answers each on-board switch with a sent WM_PROFILE_CHANGED of its own.
+"$bin/kv_fake_configurator" --answer-switch >"$work/cfg.out" 2>&1 &
 pids+=($!)
 wait_for 10 grep -q ready "$work/cfg.out"
 
@@ -107,10 +108,12 @@ kvmon=$!
 pids+=($kvmon)
 wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon did not start"; cat "$work/kvmon.out"; exit 1; }
 
-# A second copy ends at once with status 0 and leaves the first running.
-status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$work/second.sock" >/dev/null 2>&1 || status=$?
+# A second copy ends at once with status 0 and leaves the first running, its socket included.
+status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$sock" >"$work/second.out" 2>&1 || status=$?
 check "second instance exits 0" 0 "$status"
+check "second instance says nothing" "" "$(cat "$work/second.out")"
 check "first instance still runs" yes "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
+check "first instance keeps its socket" yes "$([ -S "$sock" ] && echo yes || echo no)"
 
 # Button 3 of profile 0 bound to microphone mute; the monitor is told and reloads.
 "$build/tools/kvstore/kvstore" set-button 0 3 28 >/dev/null
@@ -172,6 +175,9 @@ check "... and only the default" no "$(mute kvtest_other)"
 "$bin/kvmouse" "$sock" profile 3
 wait_for 5 grep -q "^7040 3 0$" "$work/cfg.out" || true
 check "configurator got WM_PROFILE_SWITCHED 3" yes "$(grep -q '^7040 3 0$' "$work/cfg.out" && echo yes || echo no)"
+# The monitor serves the configurator's sent answer while its own send waits: no 10 s stall.
+wait_for 3 grep -q "^answered" "$work/cfg.out" || true
+check "the configurator's answer was served during the send" "answered 0" "$(grep -m 1 '^answer' "$work/cfg.out")"
 check "ProfileID is 3" 3 "$("$build/tools/kvstore/kvstore" dump --json | sed -n 's/.*"profile_id": *\([0-9-]*\).*/\1/p' | head -n 1)"
 
 # A device notification is posted on unchanged.
@@ -196,6 +202,8 @@ sleep 1
 wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" = yes ]" || true
 check "after switch 1, button 5 of profile 1 mutes" yes "$(mute)"
 check "switch leaves ProfileID 2" 2 "$(profile_id)"
+# Back to profile 0, whose button 3 the later runs press.
+"$build/tools/kvstore/kvstore" switch 0 >/dev/null
 
 # Idle cost with the virtual mouse open: context switches and resident memory over 10 s.
 if [ "${KV_E2E_MEASURE:-1}" = 1 ]; then
@@ -213,6 +221,61 @@ check "kvmon --quit exits 0" 0 "$status"
 wait_for 10 sh -c "! kill -0 $kvmon 2>/dev/null" || true
 check "kvmon --quit ended the monitor" no "$(kill -0 $kvmon 2>/dev/null && echo yes || echo no)"
 check "the configurator got WM_MONITOR_EXIT" yes "$(grep -q '^7036 0 0$' "$work/cfg.out" && echo yes || echo no)"
+
+check "the socket is removed after --quit" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# Started again, with a configurator again (the first one ended on WM_MONITOR_EXIT): SIGTERM
+# (logout, systemctl --user stop) ends it as Exit does: the configurator is told, the socket goes,
+# status 0.
+"$bin/kv_fake_configurator" >"$work/cfg2.out" 2>&1 &
+pids+=($!)
+wait_for 10 grep -q ready "$work/cfg2.out"
+"$bin/kvmon" --virtual-mouse "$sock" >>"$work/kvmon.out" 2>&1 &
+kvmon=$!
+pids+=($kvmon)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon did not start again"; cat "$work/kvmon.out"; }
+kill -TERM $kvmon
+status=0; wait $kvmon || status=$?
+check "SIGTERM ends kvmon with status 0" 0 "$status"
+wait_for 5 grep -q "^7036 0 0$" "$work/cfg2.out" || true
+check "configurator got WM_MONITOR_EXIT after SIGTERM" yes "$(grep -q '^7036 0 0$' "$work/cfg2.out" && echo yes || echo no)"
+check "the socket is removed" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# A file at the socket's path is nobody's socket to replace.
+echo keep >"$work/notes.txt"
+status=0; timeout 10 "$bin/kvmon" --virtual-mouse "$work/notes.txt" >"$work/file.out" 2>&1 || status=$?
+check "a regular file at the socket path is refused" 1 "$status"
+check "the file is left as it was" keep "$(cat "$work/notes.txt")"
+
+# No display at all: no tray, said once, and the mouse still toggles the microphone.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/kvmon" --virtual-mouse "$sock" >"$work/headless.out" 2>&1 &
+headless=$!
+pids+=($headless)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: headless kvmon did not start"; cat "$work/headless.out"; }
+check "no display is said once" 1 "$(grep -c 'no display' "$work/headless.out")"
+sleep 3.5
+before=$(mute)
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 sh -c "[ \"\$(pactl get-source-mute kvtest_mic | awk '{print \$2}')\" != $before ]" || true
+check "without a display press 3 still toggles the microphone" "$([ "$before" = yes ] && echo no || echo yes)" "$(mute)"
+kill -INT $headless
+status=0; wait $headless || status=$?
+check "SIGINT ends kvmon with status 0" 0 "$status"
+check "the socket is removed after SIGINT" no "$([ -e "$sock" ] && echo yes || echo no)"
+
+# A display that cannot be opened, and a lock folder that cannot be used: both said, and kvmon
+# runs on without a tray and without the single-instance guard.
+echo "not a folder" >"$work/runtime-file"
+QT_QPA_PLATFORM= DISPLAY=:97 XDG_RUNTIME_DIR="$work/runtime-file" "$bin/kvmon" >"$work/nolock.out" 2>&1 &
+nolock=$!
+pids+=($nolock)
+wait_for 10 busctl --user status org.kvmon.window.TKVMONMAIN || { echo "e2e: kvmon without lock did not start"; cat "$work/nolock.out"; }
+check "an unusable display is named" 1 "$(grep -c 'DISPLAY=:97 cannot be used' "$work/nolock.out")"
+check "Qt's own display complaints stay off stderr" 0 "$(grep -c 'qt.qpa' "$work/nolock.out")"
+check "an unusable lock is said" 1 "$(grep -c 'No single-instance guard' "$work/nolock.out")"
+kill -HUP $nolock
+status=0; wait $nolock || status=$?
+check "SIGHUP ends kvmon with status 0" 0 "$status"
 
 echo "kvmon debug output:"; sed 's/^/  /' "$work/kvmon.out" | tail -n 20
 if [ "$failures" -ne 0 ]; then echo "e2e: $failures check(s) failed"; exit 1; fi

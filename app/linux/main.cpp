@@ -21,6 +21,8 @@
 #include "app/settings.h"
 #include "base/cli/command_line.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/qt_display.h"
+#include "platform/linux/termination_signals.h"
 #include "platform/linux/xdg_autostart.h"
 #include "profile/options.h"
 
@@ -128,22 +130,39 @@ int main(int argc, char** argv) {
     }
   }
 
+  lx::TerminationSignals::Catch();
+  lx::DisplayChoice display;
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // closing About must not end the monitor
+  const std::string noDisplay = display.Finish();
+  if (!noDisplay.empty())
+    std::fprintf(stderr, "kvmon: %s; running without a tray icon\n", noDisplay.c_str());
   try {
     lx::LinuxPlatform platform;
-    std::unique_ptr<kv::app::VirtualMouse> mouse;
-    if (!virtualMouse.empty())
-      mouse = std::make_unique<kv::app::VirtualMouse>(platform.hid, virtualMouse);
+    if (!noDisplay.empty()) platform.WithoutDisplay();
+    // Logout, `systemctl --user stop`, Ctrl-C: the same orderly end as the tray's Exit.
+    lx::TerminationSignals termination(
+        [&platform](int) { kv::ExitMonitor(platform.windows, platform.loop); });
     kv::MonitorOptions options;
     options.firstLanguage = FirstLanguage(platform.locale);
+    // The virtual mouse's socket is made only once this copy is the one instance, so a second
+    // copy never touches the first one's socket.
+    std::unique_ptr<kv::app::VirtualMouse> mouse;
+    options.onGuarded = [&] {
+      if (!virtualMouse.empty())
+        mouse = std::make_unique<kv::app::VirtualMouse>(platform.hid, virtualMouse);
+    };
     kv::SettingsService settings(platform.platform(), options.firstLanguage,
                                  Switches(platform.platform()));
     std::unique_ptr<kv::app::SettingsWindow> window;
     options.onCreated = [&](kv::TKVMonMain& main, kv::TDM&) {
-      window = std::make_unique<kv::app::SettingsWindow>(settings);
-      main.OnOpenSettings = [&] { window->Open(); };
-      main.OnCaptionsApplied = [&] { window->Retranslate(); };
+      if (noDisplay.empty()) window = std::make_unique<kv::app::SettingsWindow>(settings);
+      main.OnOpenSettings = [&] {
+        if (window) window->Open();
+      };
+      main.OnCaptionsApplied = [&] {
+        if (window) window->Retranslate();
+      };
     };
     const int status = kv::RunMonitor(platform.platform(), options);
     window.reset();

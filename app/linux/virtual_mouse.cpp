@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -125,6 +126,41 @@ const std::vector<std::uint8_t>& VirtualMouse::Descriptor() {
   return d;
 }
 
+std::optional<std::vector<std::uint8_t>> VirtualMouse::ReportFromDatagram(
+    std::span<const std::uint8_t> datagram) {
+  if (datagram.size() < 2 || datagram.size() > 64) return std::nullopt;
+  return std::vector<std::uint8_t>(datagram.begin(), datagram.end());
+}
+
+namespace {
+
+// Makes way for the socket at `addr`: nothing there, or a socket of this user's that nobody
+// listens on any more (left by a run that was killed), which is removed. Anything else is
+// someone's data or someone's running program: refused.
+void ClaimSocketPath(const sockaddr_un& addr, const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return;
+    throw std::runtime_error("cannot inspect " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISSOCK(st.st_mode))
+    throw std::runtime_error(path + " exists and is not a socket; it is left as it is");
+  if (st.st_uid != geteuid())
+    throw std::runtime_error(path + " is another user's socket; it is left as it is");
+  const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) throw std::runtime_error(std::string("cannot probe ") + path);
+  const int connected = connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  const int err = errno;
+  close(probe);
+  if (connected == 0 || err != ECONNREFUSED)
+    throw std::runtime_error(path + " is a socket in use (another kvmon?); it is left as it is");
+  if (unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw std::runtime_error("cannot remove the stale socket " + path + ": " +
+                             std::strerror(errno));
+}
+
+}  // namespace
+
 VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketPath)
     : hid_(hid), socketPath_(std::move(socketPath)) {
   sockaddr_un addr{};
@@ -132,23 +168,27 @@ VirtualMouse::VirtualMouse(platform::linux_::HidrawHid& hid, std::string socketP
     throw std::runtime_error("the virtual mouse socket path is empty or too long");
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
+  ClaimSocketPath(addr, socketPath_);
   socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   wake_ = eventfd(0, EFD_CLOEXEC);
-  unlink(socketPath_.c_str());  // a socket file left by an earlier run
+  struct stat st {};
   if (socket_ < 0 || wake_ < 0 ||
-      bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      lstat(socketPath_.c_str(), &st) != 0) {
     const std::string why = std::strerror(errno);
     if (socket_ >= 0) close(socket_);
     if (wake_ >= 0) close(wake_);
     throw std::runtime_error("cannot listen on " + socketPath_ + ": " + why);
   }
+  boundDevice_ = st.st_dev;
+  boundInode_ = st.st_ino;
   try {
     node_ = std::make_shared<Node>();
     hid_.AddOpener(node_);
   } catch (...) {
     close(socket_);
     close(wake_);
-    unlink(socketPath_.c_str());
+    RemoveOwnSocketFile();
     throw;
   }
   listener_ = std::thread([this] { Listen(); });
@@ -162,11 +202,19 @@ VirtualMouse::~VirtualMouse() {
   node_->Disconnect();
   close(socket_);
   close(wake_);
-  unlink(socketPath_.c_str());
+  RemoveOwnSocketFile();
+}
+
+void VirtualMouse::RemoveOwnSocketFile() {
+  // What stands at the path now may have replaced the socket meanwhile.
+  struct stat st {};
+  if (lstat(socketPath_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == boundDevice_ &&
+      st.st_ino == boundInode_)
+    unlink(socketPath_.c_str());
 }
 
 void VirtualMouse::Listen() {
-  std::uint8_t report[65];
+  std::uint8_t datagram[65];  // one byte more than a report may have, to see one too long
   for (;;) {
     pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
@@ -174,9 +222,10 @@ void VirtualMouse::Listen() {
       return;
     }
     if (fds[1].revents) return;
-    const ssize_t n = recv(socket_, report, sizeof report, 0);
-    // One datagram is one input report, report ID first; anything else is dropped.
-    if (n >= 2 && n <= 64) node_->Input(report, static_cast<std::size_t>(n));
+    const ssize_t n = recv(socket_, datagram, sizeof datagram, 0);
+    if (n < 0) continue;
+    if (auto report = ReportFromDatagram({datagram, static_cast<std::size_t>(n)}))
+      node_->Input(report->data(), report->size());
   }
 }
 

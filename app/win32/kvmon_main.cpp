@@ -38,11 +38,7 @@ class MonitorWindows : public MessageWindows {
   }
 
  private:
-  void Exit() {
-    if (auto cfg = inner_.Find(kv::kConfiguratorWindowClass))
-      inner_.Post(cfg, {kv::WM_MONITOR_EXIT, 0, 0});
-    loop_.Quit(0);
-  }
+  void Exit() { kv::ExitMonitor(inner_, loop_); }
 
   MessageWindows& inner_;
   EventLoop& loop_;

@@ -3,6 +3,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QThread>
+#include <thread>
 
 #include "base/strings.h"
 
@@ -62,8 +64,32 @@ std::string DbusWindows::ObjectPath(std::string_view className) {
   return std::string(kPathRoot) + "/" + ClassKey(className);
 }
 
-// Receives the calls for every window path of this process. It may be called on the bus's own
-// thread: the work is always handed to the main loop, and a Send is answered from there.
+DbusWindows::IncomingCall DbusWindows::DecodeCall(const QString& path, const QString& interface,
+                                                  const QString& member,
+                                                  const QList<QVariant>& arguments) {
+  IncomingCall call;
+  call.classKey = path.section('/', -1).toStdString();
+  if (interface == "org.freedesktop.DBus.Introspectable" && member == "Introspect") {
+    call.kind = IncomingCall::Kind::Introspect;
+    return call;
+  }
+  const bool isPost = member == "Post", isSend = member == "Send";
+  if ((!interface.isEmpty() && interface != kInterface) || !(isPost || isSend)) return call;
+  if (arguments.size() != 3 || arguments[0].metaType() != QMetaType::fromType<uint>() ||
+      arguments[1].metaType() != QMetaType::fromType<qulonglong>() ||
+      arguments[2].metaType() != QMetaType::fromType<qlonglong>()) {
+    call.kind = IncomingCall::Kind::BadArguments;
+    return call;
+  }
+  call.kind = isSend ? IncomingCall::Kind::Send : IncomingCall::Kind::Post;
+  call.message.msg = arguments[0].toUInt();
+  call.message.wParam = static_cast<std::uintptr_t>(arguments[1].toULongLong());
+  call.message.lParam = static_cast<std::intptr_t>(arguments[2].toLongLong());
+  return call;
+}
+
+// Receives the calls for every window path of this process, on a thread of its own: the work is
+// handed to the main loop (or to a Send waiting on the main thread), and answered from there.
 class DbusWindows::Dispatcher : public QDBusVirtualObject {
  public:
   explicit Dispatcher(DbusWindows& owner) : owner_(owner) {}
@@ -82,38 +108,36 @@ class DbusWindows::Dispatcher : public QDBusVirtualObject {
 
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
     if (message.type() != QDBusMessage::MethodCallMessage) return false;
-    const QString member = message.member();
-    if (message.interface() == "org.freedesktop.DBus.Introspectable" && member == "Introspect") {
-      const QString xml =
-          "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
-          "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n" +
-          introspect(message.path()) + "</node>\n";
-      connection.send(message.createReply(xml));
-      return true;
+    const IncomingCall decoded =
+        DecodeCall(message.path(), message.interface(), message.member(), message.arguments());
+    switch (decoded.kind) {
+      case IncomingCall::Kind::Introspect: {
+        const QString xml =
+            "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+            "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n" +
+            introspect(message.path()) + "</node>\n";
+        connection.send(message.createReply(xml));
+        return true;
+      }
+      case IncomingCall::Kind::UnknownMethod:
+        if (message.isReplyRequired())
+          connection.send(message.createErrorReply(QDBusError::UnknownMethod, "no such method"));
+        return true;
+      case IncomingCall::Kind::BadArguments:
+        if (message.isReplyRequired())
+          connection.send(message.createErrorReply(
+              QDBusError::InvalidArgs, "expected arguments (u msg, t wparam, x lparam)"));
+        return true;
+      case IncomingCall::Kind::Post:
+      case IncomingCall::Kind::Send: break;
     }
-    const bool isPost = member == "Post", isSend = member == "Send";
-    if ((!message.interface().isEmpty() && message.interface() != kInterface) ||
-        !(isPost || isSend)) {
-      if (message.isReplyRequired())
-        connection.send(message.createErrorReply(QDBusError::UnknownMethod, "no such method"));
-      return true;
-    }
-    if (message.signature() != "utx") {
-      if (message.isReplyRequired())
-        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
-                                                 "expected arguments (u msg, t wparam, x lparam)"));
-      return true;
-    }
-    const auto args = message.arguments();
-    WindowMessage wm;
-    wm.msg = args[0].toUInt();
-    wm.wParam = static_cast<std::uintptr_t>(args[1].toULongLong());
-    wm.lParam = static_cast<std::intptr_t>(args[2].toLongLong());
-    const std::string classKey = message.path().section('/', -1).toStdString();
+    const bool isSend = decoded.kind == IncomingCall::Kind::Send;
+    const WindowMessage wm = decoded.message;
+    const std::string classKey = decoded.classKey;
     message.setDelayedReply(true);
     QDBusConnection conn = connection;
     DbusWindows& owner = owner_;
-    owner_.loop_.Post([&owner, conn, message, wm, classKey, isSend] {
+    auto call = [&owner, conn, message, wm, classKey, isSend] {
       auto proc = owner.FirstOfClass(classKey);
       if (!proc) {
         if (message.isReplyRequired())
@@ -126,7 +150,9 @@ class DbusWindows::Dispatcher : public QDBusVirtualObject {
       if (isSend)
         conn.send(message.createReply(QVariant::fromValue(static_cast<qlonglong>(result))));
       else conn.send(message.createReply());
-    });
+    };
+    if (isSend) owner_.DeliverSent(std::move(call));
+    else owner_.loop_.Post(std::move(call));
     return true;
   }
 
@@ -147,13 +173,24 @@ class DbusWindows::Window : public MessageWindow {
 
 DbusWindows::DbusWindows(EventLoop& loop, QDBusConnection connection)
     : loop_(loop), bus_(std::move(connection)), dispatcher_(std::make_unique<Dispatcher>(*this)) {
-  if (bus_.isConnected())
-    bus_.registerVirtualObject(kPathRoot, dispatcher_.get(), QDBusConnection::SubPath);
+  if (!bus_.isConnected()) return;
+  // Calls reach the dispatcher on the thread it lives in. Not the main one: while the main
+  // thread waits in a Send, the calls sent to it must still come in to be served.
+  // Registered first: what the bus attaches to it moves along to that thread.
+  bus_.registerVirtualObject(kPathRoot, dispatcher_.get(), QDBusConnection::SubPath);
+  dispatchThread_ = std::make_unique<QThread>();
+  dispatchThread_->setObjectName("kvmon-dbus");
+  dispatchThread_->start();
+  dispatcher_->moveToThread(dispatchThread_.get());
 }
 
 DbusWindows::~DbusWindows() {
+  if (!dispatchThread_) return;
+  // The bus may be gone by now (its daemon ended); the thread is stopped all the same.
+  if (Connected()) bus_.unregisterObject(kPathRoot, QDBusConnection::UnregisterTree);
+  dispatchThread_->quit();
+  dispatchThread_->wait();
   if (!Connected()) return;
-  bus_.unregisterObject(kPathRoot, QDBusConnection::UnregisterTree);
   // A blocking round trip to the bus daemon: messages go out in order, so every call posted
   // before it (WM_MONITOR_EXIT just before the process ends) has left this process.
   bus_.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -295,7 +332,71 @@ std::optional<std::intptr_t> DbusWindows::Send(WindowHandle window, const Window
   call << static_cast<uint>(message.msg) << static_cast<qulonglong>(message.wParam)
        << static_cast<qlonglong>(message.lParam);
   call.setAutoStartService(false);
-  const QDBusMessage reply = bus_.call(call, QDBus::Block, kSendTimeoutMs);
+  if (loop_.IsMainThread()) return SendAndServe(call);
+  const QDBusMessage reply = bus_.call(call, QDBus::Block, sendTimeoutMs_);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
+    return std::nullopt;
+  return static_cast<std::intptr_t>(reply.arguments()[0].toLongLong());
+}
+
+void DbusWindows::DeliverSent(std::function<void()> call) {
+  {
+    std::lock_guard lock(mutex_);
+    if (waitingSends_ > 0) {
+      sentCalls_.push_back(std::move(call));
+      sendProgress_.notify_all();
+      return;
+    }
+  }
+  loop_.Post(std::move(call));
+}
+
+std::optional<std::intptr_t> DbusWindows::SendAndServe(const QDBusMessage& call) {
+  // The call blocks a helper thread; this one waits for its answer and meanwhile runs the calls
+  // sent to this process's windows (the bus hands them over on its own thread).
+  struct Outcome {
+    bool done = false;
+    QDBusMessage reply;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  std::thread caller([this, call, outcome] {
+    QDBusMessage reply = bus_.call(call, QDBus::Block, sendTimeoutMs_);
+    std::lock_guard lock(mutex_);
+    outcome->reply = std::move(reply);
+    outcome->done = true;
+    sendProgress_.notify_all();
+  });
+  // Leaves the waiting state and ends the helper also when a served call throws.
+  struct Waiting {
+    DbusWindows& owner;
+    std::thread& caller;
+    std::unique_lock<std::mutex>& lock;
+    ~Waiting() {
+      if (!lock.owns_lock()) lock.lock();
+      // Calls still queued when the last waiting Send gives up go to the main loop.
+      if (--owner.waitingSends_ == 0)
+        for (; !owner.sentCalls_.empty(); owner.sentCalls_.pop_front())
+          owner.loop_.Post(std::move(owner.sentCalls_.front()));
+      lock.unlock();
+      caller.join();
+    }
+  };
+  std::unique_lock lock(mutex_);
+  ++waitingSends_;
+  QDBusMessage reply;
+  {
+    Waiting waiting{*this, caller, lock};
+    for (;;) {
+      sendProgress_.wait(lock, [&] { return outcome->done || !sentCalls_.empty(); });
+      if (sentCalls_.empty()) break;  // answered, and nothing left to serve
+      auto served = std::move(sentCalls_.front());
+      sentCalls_.pop_front();
+      lock.unlock();
+      served();
+      lock.lock();
+    }
+    reply = outcome->reply;
+  }
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
     return std::nullopt;
   return static_cast<std::intptr_t>(reply.arguments()[0].toLongLong());

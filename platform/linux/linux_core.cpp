@@ -6,10 +6,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "base/path.h"
 #include "base/strings.h"
@@ -132,14 +135,37 @@ void LinuxDebugOutput::Write(std::string_view text) {
     std::fprintf(stderr, "kvmon: %.*s\n", static_cast<int>(text.size()), text.data());
 }
 
+std::string LinuxSingleInstance::PrivateFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) == 0) return path;
+  const int made = errno;
+  // The name is predictable in a shared folder: whatever is there must be this user's own
+  // folder, not a link to one, and no one else may create the lock inside it.
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error("cannot make the folder " + path + ": " +
+                             std::strerror(made == EEXIST ? errno : made));
+  }
+  struct stat st {};
+  const bool statted = fstat(fd, &st) == 0;
+  std::string problem;
+  if (!statted) problem = std::string("cannot inspect it: ") + std::strerror(errno);
+  else if (st.st_uid != geteuid())
+    problem = "it belongs to user " + std::to_string(st.st_uid) + ", not to this user";
+  else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0)
+    problem = std::string("others may write to it and it cannot be made private: ") +
+              std::strerror(errno);
+  close(fd);
+  if (!problem.empty()) throw std::runtime_error("refusing the folder " + path + ": " + problem);
+  return path;
+}
+
 std::string LinuxSingleInstance::RuntimeDir() {
   if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r == '/') return r;
-  const std::string dir = "/tmp/kvmon-" + std::to_string(getuid());
-  mkdir(dir.c_str(), 0700);
-  return dir;
+  return PrivateFolder("/tmp/kvmon-" + std::to_string(getuid()));
 }
 
 namespace {
+
 class FlockGuard : public InstanceGuard {
  public:
   explicit FlockGuard(int fd) : fd_(fd) {}
@@ -148,15 +174,38 @@ class FlockGuard : public InstanceGuard {
  private:
   int fd_;
 };
+
+// The lock could not be made: the process goes on without a guard, and says why.
+class NoGuard : public InstanceGuard {
+ public:
+  explicit NoGuard(std::string problem) : problem_(std::move(problem)) {}
+  std::string Problem() const override { return problem_; }
+
+ private:
+  std::string problem_;
+};
+
+std::unique_ptr<InstanceGuard> Unguarded(std::string problem) {
+  return std::make_unique<NoGuard>(std::move(problem));
+}
+
 }  // namespace
 
 std::unique_ptr<InstanceGuard> LinuxSingleInstance::Acquire(std::string_view name) {
-  const std::string file = RuntimeDir() + "/" + std::string(name) + ".lock";
-  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
+  std::string file;
+  try {
+    file = RuntimeDir() + "/" + std::string(name) + ".lock";
+  } catch (const std::runtime_error& e) {
+    return Unguarded(std::string("single-instance lock: ") + e.what());
+  }
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return Unguarded("cannot open the single-instance lock " + file + ": " + std::strerror(errno));
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
     close(fd);
-    return nullptr;
+    if (err == EWOULDBLOCK) return nullptr;  // another instance holds it
+    return Unguarded("cannot lock " + file + ": " + std::strerror(err));
   }
   return std::make_unique<FlockGuard>(fd);
 }

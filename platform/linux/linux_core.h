@@ -41,11 +41,17 @@ class LinuxDebugOutput : public DebugOutput {
 };
 
 // A lock file in $XDG_RUNTIME_DIR (else /tmp/kvmon-UID), held with flock for the process's life;
-// the kernel drops it when the process dies, so a crash never leaves a stale guard.
+// the kernel drops it when the process dies, so a crash never leaves a stale guard. A lock that
+// cannot be made is said on stderr and comes back as a guard with its Problem() set.
 class LinuxSingleInstance : public SingleInstance {
  public:
   std::unique_ptr<InstanceGuard> Acquire(std::string_view name) override;
+  // Throws std::runtime_error when the fallback folder is unusable.
   static std::string RuntimeDir();
+  // Makes `path` a folder only this user can use (0700), or accepts one that is already this
+  // user's own (tightening its mode). Throws std::runtime_error with the reason when another user
+  // owns it or it is not a folder (a link to one included).
+  static std::string PrivateFolder(const std::string& path);
 };
 
 // Reads XDG_DOCUMENTS_DIR from a user-dirs.dirs text; "" when absent. Exposed for tests.

@@ -19,6 +19,9 @@ class LinuxPlatform {
   // opened.
   LinuxPlatform();
   Platform& platform() { return platform_; }
+  // Without a display the desktop's services (tray icon, windows, starting programs) are not
+  // offered; everything else works as before.
+  void WithoutDisplay() { platform_.shell = nullptr; }
 
   SqliteRegistry registry;
   LinuxPaths paths;

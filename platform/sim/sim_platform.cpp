@@ -71,21 +71,32 @@ std::optional<std::intptr_t> SimWindows::Send(WindowHandle window, const WindowM
 
 class SimSingleInstance::Guard : public InstanceGuard {
  public:
-  Guard(SimSingleInstance& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+  // An empty name holds nothing: the guard could not be made, and `problem` says why.
+  Guard(SimSingleInstance& owner, std::string name, std::string problem = "")
+      : owner_(owner), name_(std::move(name)), problem_(std::move(problem)) {}
   ~Guard() override {
+    if (name_.empty()) return;
     std::lock_guard lock(owner_.mutex_);
     owner_.held_.erase(name_);
   }
+  std::string Problem() const override { return problem_; }
 
  private:
   SimSingleInstance& owner_;
-  std::string name_;
+  std::string name_, problem_;
 };
 
 std::unique_ptr<InstanceGuard> SimSingleInstance::Acquire(std::string_view name) {
   std::lock_guard lock(mutex_);
-  if (!held_.insert(std::string(name)).second) return nullptr;
+  if (held_.contains(std::string(name))) return nullptr;
+  if (!unavailable_.empty()) return std::make_unique<Guard>(*this, "", unavailable_);
+  held_.insert(std::string(name));
   return std::make_unique<Guard>(*this, std::string(name));
+}
+
+void SimSingleInstance::SetUnavailable(std::string problem) {
+  std::lock_guard lock(mutex_);
+  unavailable_ = std::move(problem);
 }
 
 // --- debug output ------------------------------------------------------------------------------

@@ -42,11 +42,15 @@ class SimWindows : public MessageWindows {
 class SimSingleInstance : public SingleInstance {
  public:
   std::unique_ptr<InstanceGuard> Acquire(std::string_view name) override;
+  // From now on no guard can be made: Acquire answers with a guard whose Problem() is `problem`
+  // (a name held elsewhere still answers nullptr). An empty text makes guards work again.
+  void SetUnavailable(std::string problem);
 
  private:
   class Guard;
   std::mutex mutex_;
   std::set<std::string> held_;
+  std::string unavailable_;
 };
 
 class SimDebugOutput : public DebugOutput {

@@ -69,16 +69,19 @@ namespace {
 
 class MutexGuard : public InstanceGuard {
  public:
-  explicit MutexGuard(HANDLE mutex) : mutex_(mutex) {}
+  // A null mutex: it could not be created, and `problem` says why.
+  MutexGuard(HANDLE mutex, std::string problem) : mutex_(mutex), problem_(std::move(problem)) {}
   ~MutexGuard() override {
     if (mutex_) {
       ReleaseMutex(mutex_);
       CloseHandle(mutex_);
     }
   }
+  std::string Problem() const override { return problem_; }
 
  private:
   HANDLE mutex_;
+  std::string problem_;
 };
 
 }  // namespace
@@ -95,9 +98,10 @@ std::unique_ptr<InstanceGuard> Win32SingleInstance::Acquire(std::string_view nam
     CloseHandle(mutex);
     return nullptr;
   }
-  if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
-    return nullptr;  // held by another user's process
-  return std::make_unique<MutexGuard>(mutex);
+  const DWORD error = mutex ? 0 : GetLastError();
+  if (error == ERROR_ACCESS_DENIED) return nullptr;  // held by another user's process
+  return std::make_unique<MutexGuard>(
+      mutex, mutex ? "" : "the mutex could not be created (error " + std::to_string(error) + ")");
 }
 
 void Win32MessageBoxes::ShowError(std::string_view text, std::string_view caption) {

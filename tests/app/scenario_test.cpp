@@ -123,11 +123,46 @@ TEST_F(Scenario, ConfiguratorChangesTheProfileAndTheMonitorFollows) {
 TEST_F(Scenario, ASecondInstanceEndsAtOnceWithStatusZero) {
   auto first = w.sim.instance.Acquire("TKVMONMAIN");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(RunMonitor(w.platform()), 0);
+  bool guardedWorkRan = false;
+  MonitorOptions options;
+  options.onGuarded = [&] { guardedWorkRan = true; };
+  EXPECT_EQ(RunMonitor(w.platform(), options), 0);
+  EXPECT_FALSE(guardedWorkRan);  // a second copy never reaches what the first one owns
   EXPECT_FALSE(w.shell.Tray().exists);
   EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
   EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
   EXPECT_TRUE(w.log.Lines().empty());
+}
+
+TEST_F(Scenario, AGuardThatCannotBeMadeIsTracedAndStartUpGoesOn) {
+  w.sim.instance.SetUnavailable("the lock folder belongs to another user");
+  bool guardedWorkRan = false, trayAtExit = false;
+  std::string hintAtExit;
+  w.sim.loop.StartTimer(100ms, false, [&] {
+    trayAtExit = w.shell.Tray().exists;
+    hintAtExit = w.shell.Tray().hint;
+    w.shell.ChooseMenuItem(2);
+  });
+  w.sim.loop.SetIdleAdvance(true);
+  MonitorOptions options;
+  options.onGuarded = [&] { guardedWorkRan = true; };
+  EXPECT_EQ(RunMonitor(w.platform(), options), 0);
+  EXPECT_TRUE(guardedWorkRan);
+  EXPECT_TRUE(trayAtExit);
+  // Said in the trace and on the tray, in the store's language (Chinese on a first start).
+  const auto lines = w.sim.debug.Lines();
+  const std::string said = "无法保证只运行一个实例： the lock folder belongs to another user";
+  EXPECT_NE(std::find(lines.begin(), lines.end(), said), lines.end());
+  EXPECT_NE(hintAtExit.find(said), std::string::npos) << hintAtExit;
+}
+
+TEST_F(Scenario, AFailureOfTheGuardedStartUpWorkEndsStartUpBeforeTheStore) {
+  MonitorOptions options;
+  options.onGuarded = [] { throw std::runtime_error("socket taken"); };
+  EXPECT_THROW(RunMonitor(w.platform(), options), std::runtime_error);
+  EXPECT_EQ(w.sim.windows.Find("TKVMONMAIN"), 0u);
+  EXPECT_EQ(w.sim.registry.WriteCount(), 0u);
+  EXPECT_NE(w.sim.instance.Acquire("TKVMONMAIN"), nullptr);  // the guard went with it
 }
 
 TEST_F(Scenario, FirstStartInChineseThenExitTellsTheConfiguratorBeforeTheReadersStop) {

@@ -119,4 +119,97 @@ TEST_F(DbusWindowsTest, ASecondOwnerOfAClassQueuesAndTakesOverWhenTheFirstGoes) 
   EXPECT_EQ(other.Find("TKVCFGMAIN"), second->Handle());
 }
 
+// The configurator stand-in as a program of its own on the private bus, run on a worker thread
+// until it gets WM_MONITOR_EXIT; its output is what it printed.
+class Configurator {
+ public:
+  Configurator(DbusWindows& windows, const std::string& address, const std::string& options)
+      : windows_(windows) {
+    worker_ = std::thread([this, address, options] {
+      output_ = kv::test::RunCommand("env DBUS_SESSION_BUS_ADDRESS='" + address + "' '" +
+                                     KV_FAKE_CONFIGURATOR + "' " + options + " 2>&1");
+    });
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while ((handle = windows_.Find("TKVCFGMAIN")) == 0 && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(20ms);
+  }
+  std::string End() {
+    if (worker_.joinable()) {
+      windows_.Post(handle, {7036, 0, 0});
+      worker_.join();
+    }
+    return output_;
+  }
+  ~Configurator() { End(); }
+  WindowHandle handle = 0;
+
+ private:
+  DbusWindows& windows_;
+  std::thread worker_;
+  std::string output_;
+};
+
+TEST_F(DbusWindowsTest, ASendServesTheCallSentBackWhileItWaitsForTheAnswer) {
+  bool sending = false;
+  std::vector<std::pair<WindowMessage, bool>> got;  // with "arrived during the Send"
+  auto window = windows->Create("TKVMONMAIN", [&](const WindowMessage& m) -> std::intptr_t {
+    got.emplace_back(m, sending);
+    return 35;
+  });
+  ASSERT_NE(window, nullptr);
+  Configurator cfg(*windows, address, "--answer-switch");
+  ASSERT_NE(cfg.handle, 0u);
+  const auto start = std::chrono::steady_clock::now();
+  sending = true;
+  const auto result = windows->Send(cfg.handle, {7040, 3, 0});
+  sending = false;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // not the 10 s timeout
+  EXPECT_EQ(result, std::optional<std::intptr_t>(0));
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].first.msg, 7035u);
+  EXPECT_EQ(got[0].first.lParam, 3);
+  EXPECT_TRUE(got[0].second);
+  const std::string out = cfg.End();
+  const auto switched = out.find("7040 3 0\n"), answered = out.find("answered 35\n");
+  EXPECT_NE(answered, std::string::npos) << out;
+  EXPECT_LT(switched, answered) << out;
+}
+
+TEST_F(DbusWindowsTest, ASendToAStalledPeerTimesOutAndServesIncomingSendsMeanwhile) {
+  windows->SetSendTimeout(1500);
+  bool sending = false;
+  std::vector<std::pair<WindowMessage, bool>> got;
+  auto window = windows->Create("TKVMONMAIN", [&](const WindowMessage& m) -> std::intptr_t {
+    got.emplace_back(m, sending);
+    return 7;
+  });
+  ASSERT_NE(window, nullptr);
+  Configurator cfg(*windows, address, "--stall-ms 2500");
+  ASSERT_NE(cfg.handle, 0u);
+  int status = -1;
+  std::string busctl;
+  std::thread other([&] {
+    busctl = kv::test::RunCommand("sleep 0.1; busctl --address='" + address +
+                                      "' call org.kvmon.window.TKVMONMAIN "
+                                      "/org/kvmon/window/TKVMONMAIN org.kvmon.Window Send utx "
+                                      "7037 0 9 2>&1",
+                                  &status);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  sending = true;
+  const auto result = windows->Send(cfg.handle, {7040, 1, 0});
+  sending = false;
+  const auto waited = std::chrono::steady_clock::now() - start;
+  other.join();
+  EXPECT_FALSE(result);
+  EXPECT_GE(waited, 1400ms);
+  EXPECT_LT(waited, 2400ms);
+  EXPECT_EQ(status, 0) << busctl;
+  EXPECT_EQ(busctl, "x 7\n");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].first.msg, 7037u);
+  EXPECT_EQ(got[0].first.lParam, 9);
+  EXPECT_TRUE(got[0].second);
+}
+
 }  // namespace

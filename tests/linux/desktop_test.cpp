@@ -2,6 +2,8 @@
 // configurator, locales, run-time libraries, the tray on Qt's offscreen platform, and the virtual
 // mouse from kvmouse's datagrams to a read of its interface.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -15,6 +17,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -384,6 +387,74 @@ TEST(VirtualMouse, ItsReadersSeeItGoAsAnUnpluggedDevice) {
   EXPECT_NE(dev->WriteOutput(std::vector<std::uint8_t>{7, 1}), 0u);
   EXPECT_EQ(hid.Interfaces()->size(), 0u);
   EXPECT_EQ(hid.Open(VirtualMouse::kNodeName, HidOpenMode::Overlapped), nullptr);
+}
+
+TEST(VirtualMouse, ADatagramIsOneReportOfTwoTo64Bytes) {
+  using D = std::vector<std::uint8_t>;
+  for (const D& d : {D{7}, D{}, D(65, 7)})
+    EXPECT_FALSE(VirtualMouse::ReportFromDatagram(d)) << d.size() << " bytes";
+  for (const D& d : {D{8, 1}, D{7, 1, 0, 0, 0, 0, 0, 0}, D(64, 7)})
+    EXPECT_EQ(VirtualMouse::ReportFromDatagram(d), d);
+}
+
+// A bound datagram socket; `Abandon` leaves its file behind as a killed program does.
+struct Listener {
+  explicit Listener(const fs::path& p) : fd(socket(AF_UNIX, SOCK_DGRAM, 0)) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  ~Listener() { Abandon(); }
+  void Abandon() {
+    if (fd >= 0) close(std::exchange(fd, -1));
+  }
+  int fd;
+};
+
+TEST(VirtualMouse, TheSocketPathIsTakenOnlyFromAStaleSocket) {
+  TempDir t;
+  HidrawHid hid(nullptr);
+  const fs::path file = t / "notes.txt";
+  std::ofstream(file) << "keep me";
+  EXPECT_THROW(VirtualMouse(hid, file), std::runtime_error);
+  const fs::path link = t / "link.sock";
+  fs::create_symlink(file, link);
+  EXPECT_THROW(VirtualMouse(hid, link), std::runtime_error);
+  std::ifstream in(file);
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "keep me");
+  EXPECT_TRUE(fs::is_symlink(link));
+
+  // Someone listens there: refused, and their socket still works.
+  const fs::path live = t / "live.sock";
+  Listener other(live);
+  EXPECT_THROW(VirtualMouse(hid, live), std::runtime_error);
+  EXPECT_EQ(kv::kvmouse::Send(live, {{7, 1}}), "");
+
+  // Left behind by a killed run: replaced, and the mouse hears on it.
+  const fs::path stale = t / "stale.sock";
+  Listener(stale).Abandon();
+  ASSERT_TRUE(fs::is_socket(stale));
+  {
+    VirtualMouse mouse(hid, stale);
+    EXPECT_EQ(kv::kvmouse::Send(stale, {{7, 1}}), "");
+  }
+  EXPECT_FALSE(fs::exists(stale));  // removed at the end
+  EXPECT_EQ(hid.Interfaces()->size(), 0u);
+}
+
+TEST(VirtualMouse, WhatReplacedTheSocketMeanwhileIsNotRemovedAtTheEnd) {
+  TempDir t;
+  HidrawHid hid(nullptr);
+  const fs::path path = t / "mouse.sock";
+  {
+    VirtualMouse mouse(hid, path);
+    fs::remove(path);
+    std::ofstream(path) << "new";
+  }
+  EXPECT_TRUE(fs::is_regular_file(path));
 }
 
 }  // namespace

@@ -124,6 +124,12 @@ void Require(bool done, const std::string& what) {
   if (!done) throw std::logic_error(what + " was refused by the profile manager");
 }
 
+// Texts from config.ini and the store are bytes that need not be UTF-8; JSON must be. A byte
+// that is not UTF-8 becomes U+FFFD rather than failing the whole output.
+std::string JsonText(const json& j) {
+  return j.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
 const char* StorageName(kv::TProfileStorage storage) {
   switch (storage) {
     case kv::TProfileStorage::Registry: return "registry";
@@ -299,7 +305,7 @@ int Run(const Command& c) {
     std::cerr << "kvstore: " << why << "; the defaults apply\n";
   if (c.name == "options") {
     const json o = OptionsJson(core->paths());
-    if (c.asJson) std::cout << o.dump(2) << "\n";
+    if (c.asJson) std::cout << JsonText(o) << "\n";
     else PrintOptions(o);
     return 0;
   }
@@ -313,7 +319,7 @@ int Run(const Command& c) {
 
   if (c.name == "dump") {
     const json d = DumpJson(dm, core->registry());
-    if (c.asJson) std::cout << d.dump(2) << "\n";
+    if (c.asJson) std::cout << JsonText(d) << "\n";
     else PrintDump(d);
   } else if (c.name == "set-button") {
     RequireStorage(dm, c.profile, c.profile);
