@@ -299,11 +299,11 @@ TEST_F(Kvstore, AFirstRunSpeaksTheUsersLanguageAndALaterOneKeepsTheStoredOne) {
 }
 
 TEST_F(Kvstore, BadInputIsOneLineOnStderrAndWritesNothing) {
-  for (const char* args : {"", "frobnicate", "set-button 5 0 0", "set-button 0 19 0",
-                           "set-button 0 0 39", "set-button 0 0", "switch -1", "switch x",
-                           "language 256", "reset 7", "dump --xml", "options extra",
-                           "mute-notifications", "mute-notifications maybe",
-                           "mute-notifications on off"}) {
+  for (const char* args :
+       {"", "frobnicate", "set-button 5 0 0", "set-button 0 19 0", "set-button 0 0 39",
+        "set-button 0 0", "switch -1", "switch x", "language 256", "reset 7", "dump --xml",
+        "options extra", "mute-notifications", "mute-notifications maybe",
+        "mute-notifications on off"}) {
     const Result r = Run(args);
     EXPECT_NE(r.code, 0) << args;
     EXPECT_EQ(r.out, "") << args;
