@@ -5,6 +5,7 @@
 
 #include "app/embedded_languages.h"
 #include "app/monitor_settings.h"
+#include "app/settings.h"
 #include "base/path.h"
 #include "hid/gx_hid_data.h"
 #include "hid/gx_hid_event.h"
