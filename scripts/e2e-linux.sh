@@ -170,6 +170,9 @@ check "kvmon reconnected by itself" yes "$(grep -q 'microphone: connected to the
 wait_for 5 muted_is kvtest_mic yes || true
 check "after the restart a press mutes the default again" yes "$(mute kvtest_mic)"
 check "... and only the default" no "$(mute kvtest_other)"
+"$bin/kvmouse" "$sock" press 3
+wait_for 5 muted_is kvtest_mic no || true
+check "a second press after the restart unmutes it" no "$(mute kvtest_mic)"
 
 # An on-board profile switch: ProfileID written, the configurator told (sent, wParam 3).
 "$bin/kvmouse" "$sock" profile 3

@@ -436,7 +436,10 @@ TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
   Start();
   w.sim.loop.Advance(3500ms);  // the first open of the read channel
   const std::string hint = w.shell.Tray().hint;
-  EXPECT_EQ(hint.rfind("GAMING MOUSE DRIVER\nThe mouse cannot be opened: no permission.", 0), 0u)
+  EXPECT_EQ(
+      hint.rfind("GAMING MOUSE DRIVER\nNo microphone\nThe mouse cannot be opened: no permission.",
+                 0),
+      0u)
       << hint;
   EXPECT_NE(hint.find("udev"), std::string::npos);
   ASSERT_EQ(ProblemNotes(w.shell).size(), 1u);
@@ -451,7 +454,7 @@ TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
   w.hid.DenyOpen("mouse", false);
   main->RestartHIDRead();
   w.sim.loop.Advance(100ms);
-  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nNo microphone");
   EXPECT_EQ(ProblemNotes(w.shell).size(), 1u);
 
   // In the stored language, as every text the user reads.
@@ -460,7 +463,9 @@ TEST_F(Monitor, NoAccessToTheMouseIsInTheHintAndShownOnceUntilItIsFixed) {
   w.hid.DenyOpen("mouse", true);
   main->RestartHIDRead();
   w.sim.loop.Advance(100ms);
-  EXPECT_EQ(w.shell.Tray().hint.rfind("GAMING MOUSE DRIVER\n无法打开鼠标：没有权限。", 0), 0u)
+  EXPECT_EQ(
+      w.shell.Tray().hint.rfind("GAMING MOUSE DRIVER\n未找到麦克风\n无法打开鼠标：没有权限。", 0),
+      0u)
       << w.shell.Tray().hint;
 }
 
@@ -469,13 +474,13 @@ TEST_F(Monitor, ProblemsKeepTheirLinesThroughALanguageChange) {
   main->ReportProblem("store", "first");
   main->ReportProblem("lock", "second");
   main->ReportProblem("store", "first again");
-  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nfirst again\nsecond");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\n未找到麦克风\nfirst again\nsecond");
   EXPECT_EQ(ProblemNotes(w.shell).size(), 3u);
   w.windows.Post(main->Handle(), {WM_GLOBAL_SETTINGS_CHANGED, 0, 0});
   w.sim.loop.RunPending();
-  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nfirst again\nsecond");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\n未找到麦克风\nfirst again\nsecond");
   main->ClearProblem("store");
-  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\nsecond");
+  EXPECT_EQ(w.shell.Tray().hint, "GAMING MOUSE DRIVER\n未找到麦克风\nsecond");
 }
 
 TEST_F(Monitor, QuitMessageEndsTheMonitorAsExitDoes) {
