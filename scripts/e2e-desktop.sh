@@ -36,17 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
-}
-wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
+. scripts/e2e-lib.sh  # the working folder is the top of the tree
 shot() { "$build/tests/linux/kv_screenshot" "$shots/$1.png" || echo "(no screenshot $1)"; }
 
 # --- the desktop ------------------------------------------------------------------------------

@@ -41,17 +41,7 @@ else
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
 fi
 
-failures=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
-}
-wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
-  local deadline=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+. scripts/e2e-lib.sh  # the working folder is the top of the tree
 mute() { pactl get-source-mute "${1:-kvtest_mic}" | awk '{print $2}'; }
 muted_is() { [ "$(mute "$1")" = "$2" ]; }  # muted_is SOURCE yes|no
 
