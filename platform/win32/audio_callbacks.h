@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 
 #include <atomic>
+#include <utility>
 
 #include "platform/audio.h"
 
@@ -33,67 +34,92 @@ class CallGate {
   std::atomic<bool> closed_{false};
 };
 
-class TMyEndpointVolumeCallback final : public IAudioEndpointVolumeCallback {
+// What both objects share: their COM identity and reference count, the gate, and the program's
+// callback. Made with one reference, owned by the caller; a count of living objects per class
+// shows a reference leaked by this program or the audio system.
+template <class Derived, class Interface, class Notify>
+class NotifyingComObject : public Interface {
  public:
-  // Made with one reference, owned by the caller.
-  explicit TMyEndpointVolumeCallback(VolumeNotify notify) : notify_(std::move(notify)) { ++alive_; }
-  TMyEndpointVolumeCallback(const TMyEndpointVolumeCallback&) = delete;
-  TMyEndpointVolumeCallback& operator=(const TMyEndpointVolumeCallback&) = delete;
+  NotifyingComObject(const NotifyingComObject&) = delete;
+  NotifyingComObject& operator=(const NotifyingComObject&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-  HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface))) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete static_cast<Derived*>(this);
+    return left;
+  }
 
   // Drops the program's callback (and what it holds); a call in progress on another thread
-  // finishes first.
-  void Disconnect();
-
-  static VolumeNotification Convert(const AUDIO_VOLUME_NOTIFICATION_DATA& data);
-  // How many of these objects exist: a reference leaked by this program or the audio system
-  // shows here.
+  // finishes first, and none gets in again.
+  void Disconnect() {
+    gate_.Close();
+    notify_ = nullptr;
+  }
   static int Alive() { return alive_.load(); }
 
+ protected:
+  explicit NotifyingComObject(Notify notify) : notify_(std::move(notify)) { ++alive_; }
+  ~NotifyingComObject() { --alive_; }  // through Release, as the derived class
+  // Hands `news` to the program's callback unless disconnected; nothing escapes into the audio
+  // system's thread.
+  template <class News>
+  void Deliver(const News& news) {
+    if (!gate_.Enter()) return;
+    try {
+      if (notify_) notify_(news);
+    } catch (...) {
+    }
+    gate_.Leave();
+  }
+
  private:
-  ~TMyEndpointVolumeCallback() { --alive_; }
   static inline std::atomic<int> alive_{0};
   std::atomic<ULONG> refs_{1};
   CallGate gate_;
-  VolumeNotify notify_;  // set at creation; cleared only by Disconnect, with the gate closed
+  Notify notify_;  // set at creation; cleared only by Disconnect, with the gate closed
+};
+
+class TMyEndpointVolumeCallback final
+    : public NotifyingComObject<TMyEndpointVolumeCallback, IAudioEndpointVolumeCallback,
+                                VolumeNotify> {
+ public:
+  explicit TMyEndpointVolumeCallback(VolumeNotify notify) : NotifyingComObject(std::move(notify)) {}
+  HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override;
+  static VolumeNotification Convert(const AUDIO_VOLUME_NOTIFICATION_DATA& data);
+
+ private:
+  ~TMyEndpointVolumeCallback() = default;
+  friend NotifyingComObject;
 };
 
 // Reports the capture devices' changes for the multimedia role: a new default, and a device
 // that is removed or leaves the active state (unplugged, disabled).
-class DeviceNotificationClient final : public IMMNotificationClient {
+class DeviceNotificationClient final
+    : public NotifyingComObject<DeviceNotificationClient, IMMNotificationClient,
+                                CaptureDeviceNotify> {
  public:
-  // Made with one reference, owned by the caller.
-  explicit DeviceNotificationClient(CaptureDeviceNotify notify) : notify_(std::move(notify)) {
-    ++alive_;
-  }
-  DeviceNotificationClient(const DeviceNotificationClient&) = delete;
-  DeviceNotificationClient& operator=(const DeviceNotificationClient&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  explicit DeviceNotificationClient(CaptureDeviceNotify notify)
+      : NotifyingComObject(std::move(notify)) {}
   HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override;
   HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR id) override;
   HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override;
   HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR id) override;
   HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR id, const PROPERTYKEY key) override;
 
-  void Disconnect();
-
-  // How many of these objects exist (a reference the enumerator keeps shows here).
-  static int Alive() { return alive_.load(); }
-
  private:
-  ~DeviceNotificationClient() { --alive_; }
-  void Deliver(const CaptureDeviceEvent& e);
-  static inline std::atomic<int> alive_{0};
-  std::atomic<ULONG> refs_{1};
-  CallGate gate_;
-  CaptureDeviceNotify notify_;
+  ~DeviceNotificationClient() = default;
+  friend NotifyingComObject;
 };
 
 }  // namespace kv::platform::win32

@@ -20,25 +20,6 @@ void CallGate::Close() {
   while (calls_.load() != 0) std::this_thread::yield();
 }
 
-HRESULT STDMETHODCALLTYPE TMyEndpointVolumeCallback::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
-    *out = static_cast<IAudioEndpointVolumeCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE TMyEndpointVolumeCallback::AddRef() { return ++refs_; }
-
-ULONG STDMETHODCALLTYPE TMyEndpointVolumeCallback::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 VolumeNotification TMyEndpointVolumeCallback::Convert(const AUDIO_VOLUME_NOTIFICATION_DATA& data) {
   VolumeNotification n;
   n.muted = data.bMuted != FALSE;
@@ -51,75 +32,33 @@ VolumeNotification TMyEndpointVolumeCallback::Convert(const AUDIO_VOLUME_NOTIFIC
 HRESULT STDMETHODCALLTYPE
 TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
   if (!data) return E_POINTER;
-  if (!gate_.Enter()) return S_OK;
-  try {
-    if (notify_) notify_(Convert(*data));
-  } catch (...) {
-    // Nothing may escape into the audio system's thread.
-  }
-  gate_.Leave();
+  Deliver(Convert(*data));
   return S_OK;
 }
 
-void TMyEndpointVolumeCallback::Disconnect() {
-  gate_.Close();
-  notify_ = nullptr;  // no call is inside, and none gets in again
-}
-
-HRESULT STDMETHODCALLTYPE DeviceNotificationClient::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
-    *out = static_cast<IMMNotificationClient*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE DeviceNotificationClient::AddRef() { return ++refs_; }
-
-ULONG STDMETHODCALLTYPE DeviceNotificationClient::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
-void DeviceNotificationClient::Deliver(const CaptureDeviceEvent& e) {
-  if (!gate_.Enter()) return;
-  try {
-    if (notify_) notify_(e);
-  } catch (...) {
-  }
-  gate_.Leave();
-}
-
 HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceStateChanged(LPCWSTR id, DWORD state) {
-  if (id && state != DEVICE_STATE_ACTIVE) Deliver({CaptureDeviceChange::DeviceRemoved, Narrow(id)});
+  if (id && state != DEVICE_STATE_ACTIVE)
+    Deliver(CaptureDeviceEvent{CaptureDeviceChange::DeviceRemoved, Narrow(id)});
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceAdded(LPCWSTR) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDeviceRemoved(LPCWSTR id) {
-  if (id) Deliver({CaptureDeviceChange::DeviceRemoved, Narrow(id)});
+  if (id) Deliver(CaptureDeviceEvent{CaptureDeviceChange::DeviceRemoved, Narrow(id)});
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnDefaultDeviceChanged(EDataFlow flow,
                                                                            ERole role, LPCWSTR) {
-  if (flow == eCapture && role == eMultimedia) Deliver({CaptureDeviceChange::DefaultChanged, ""});
+  if (flow == eCapture && role == eMultimedia)
+    Deliver(CaptureDeviceEvent{CaptureDeviceChange::DefaultChanged, ""});
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DeviceNotificationClient::OnPropertyValueChanged(LPCWSTR,
                                                                            const PROPERTYKEY) {
   return S_OK;
-}
-
-void DeviceNotificationClient::Disconnect() {
-  gate_.Close();
-  notify_ = nullptr;
 }
 
 namespace {
