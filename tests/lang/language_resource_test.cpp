@@ -35,9 +35,9 @@ TEST(LanguageResource, EveryTruncationAndBadCountIsAFormatError) {
   }
   // The format has no length of its own: what follows the last language is read past.
   EXPECT_EQ(ReadLanguageResource(good).ignoredBytes, 0u);
-  for (const std::vector<std::uint8_t> tail : {std::vector<std::uint8_t>{0},
-                                               {0xFF, 0xFF, 0xFF, 0xFF, 'x'},
-                                               {2, 0, 0, 0, 'U', 0, 'S', 0}}) {
+  for (const std::vector<std::uint8_t>& tail : {std::vector<std::uint8_t>{0},
+                                                {0xFF, 0xFF, 0xFF, 0xFF, 'x'},
+                                                {2, 0, 0, 0, 'U', 0, 'S', 0}}) {
     auto extra = good;
     extra.insert(extra.end(), tail.begin(), tail.end());
     const LanguageResource res = ReadLanguageResource(extra);
