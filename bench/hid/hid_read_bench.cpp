@@ -100,39 +100,60 @@ void IdleWakeups() {
   std::printf("  for scale, one 1 ms polling thread: %ld wake-ups/s\n", pa - pb);
 }
 
+// Times each report from its sending to the return of OnData on the main thread; the sender
+// waits for each report before the next, so one time is in flight at a time.
+class LatencyProbe {
+ public:
+  LatencyProbe(TgxHIDData& data, int reports) {
+    micros_.reserve(static_cast<std::size_t>(reports));
+    data.OnData = [this](auto&&...) {
+      micros_.push_back(std::chrono::duration<double, std::micro>(Clock::now().time_since_epoch() -
+                                                                  Clock::duration(sentAt_.load()))
+                            .count());
+      handled_.fetch_add(1, std::memory_order_release);
+    };
+  }
+  void MarkSent() { sentAt_ = Clock::now().time_since_epoch().count(); }
+  void WaitHandled(int count) const {
+    while (handled_.load(std::memory_order_acquire) != count) std::this_thread::yield();
+  }
+  // Call once the sender has ended.
+  void Print(const char* what) {
+    if (micros_.empty()) {
+      std::printf("%s: no report arrived\n", what);
+      return;
+    }
+    std::sort(micros_.begin(), micros_.end());
+    std::printf("%s, %zu reports: median %.1f us, p99 %.1f us, max %.1f us\n", what, micros_.size(),
+                micros_[micros_.size() / 2], micros_[micros_.size() * 99 / 100], micros_.back());
+  }
+
+ private:
+  std::vector<double> micros_;
+  std::atomic<Clock::rep> sentAt_{0};
+  std::atomic<int> handled_{0};
+};
+
 void Latency() {
   World w;
   const auto path = w.Plug(1).front();
   TgxHIDData data(w.p.platform());
   constexpr int kReports = 10000;
-  std::vector<double> micros;
-  micros.reserve(kReports);
-  std::atomic<Clock::rep> sentAt{0};
-  std::atomic<int> handled{0};
-  data.OnData = [&](auto&&...) {
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now().time_since_epoch() -
-                                                               Clock::duration(sentAt.load()))
-                         .count());
-    handled.fetch_add(1, std::memory_order_release);
-  };
+  LatencyProbe probe(data, kReports);
   data.HidFindAndReadDevice(kUsage, "*");
   std::thread feeder([&] {
     w.hid.WaitForReaders(path, 1);
     for (int i = 0; i < kReports; ++i) {
       w.hid.WaitForReaders(path, 1);  // the previous report has been handed over
-      sentAt = Clock::now().time_since_epoch().count();
+      probe.MarkSent();
       w.hid.Input(path, {7, static_cast<std::uint8_t>(i), 0, 0, 1, 2, 3, 4});
-      while (handled.load(std::memory_order_acquire) != i + 1) std::this_thread::yield();
+      probe.WaitHandled(i + 1);
     }
     w.p.loop.Post([&] { w.p.loop.Quit(); });
   });
   w.p.loop.Run();
   feeder.join();
-  std::sort(micros.begin(), micros.end());
-  std::printf(
-      "report -> OnData returned on the main thread, %d reports: median %.1f us, p99 %.1f us, max "
-      "%.1f us\n",
-      kReports, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+  probe.Print("report -> OnData returned on the main thread");
   data.HidStopRead();
   while (data.RunningThreads() != 0) std::this_thread::sleep_for(1ms);
 }
@@ -188,16 +209,7 @@ void HidrawVirtualMouse() {
   }
   TgxHIDData data(p.platform());
   constexpr int kReports = 10000;
-  std::vector<double> micros;
-  micros.reserve(kReports);
-  std::atomic<Clock::rep> sentAt{0};
-  std::atomic<int> handled{0};
-  data.OnData = [&](auto&&...) {
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now().time_since_epoch() -
-                                                               Clock::duration(sentAt.load()))
-                         .count());
-    handled.fetch_add(1, std::memory_order_release);
-  };
+  LatencyProbe probe(data, kReports);
   data.HidFindAndReadDevice(kUsage, "*");
   std::this_thread::sleep_for(200ms);  // the read thread opens the node and waits in poll()
   const long before = OtherThreadSwitches();
@@ -209,21 +221,16 @@ void HidrawVirtualMouse() {
   std::thread feeder([&] {
     for (int i = 0; i < kReports; ++i) {
       const std::uint8_t report[8] = {7, static_cast<std::uint8_t>(i), 0, 0, 1, 2, 3, 4};
-      sentAt = Clock::now().time_since_epoch().count();
+      probe.MarkSent();
       if (send(out, report, sizeof report, 0) != sizeof report) break;
-      while (handled.load(std::memory_order_acquire) != i + 1) std::this_thread::yield();
+      probe.WaitHandled(i + 1);
     }
     p.loop.Post([&] { p.loop.Quit(); });
   });
   p.loop.Run();
   feeder.join();
   close(out);
-  if (micros.empty()) return;
-  std::sort(micros.begin(), micros.end());
-  std::printf(
-      "hidraw: datagram -> OnData returned on the main thread, %zu reports: median %.1f us, p99 "
-      "%.1f us, max %.1f us\n",
-      micros.size(), micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+  probe.Print("hidraw: datagram -> OnData returned on the main thread");
   data.HidStopRead();
   while (data.RunningThreads() != 0) std::this_thread::sleep_for(1ms);
 }
